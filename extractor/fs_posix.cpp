@@ -1,0 +1,200 @@
+#include "fs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rdz::fs {
+
+namespace {
+
+int fd_of(const File& f) { return static_cast<int>(f.native()); }
+
+}  // namespace
+
+void error_text(Err e, char* buf, size_t cap) {
+  if (cap == 0) return;
+  const char* text;
+  switch (e) {
+    case kErrEof: text = "unexpected end of file"; break;
+    case kErrNotDir: text = "not a directory"; break;
+    case kErrPathTooLong: text = "path too long"; break;
+    case kErrBadPath: text = "path cannot be represented"; break;
+    default: text = std::strerror(static_cast<int>(e)); break;
+  }
+  size_t n = std::strlen(text);
+  if (n >= cap) n = cap - 1;
+  std::memcpy(buf, text, n);
+  buf[n] = '\0';
+}
+
+bool is_missing(Err e) { return e == ENOENT; }
+
+File::~File() { reset(kInvalid); }
+
+File& File::operator=(File&& o) noexcept {
+  if (this != &o) reset(o.release());
+  return *this;
+}
+
+void File::reset(intptr_t h) {
+  if (h_ != kInvalid) ::close(static_cast<int>(h_));
+  h_ = h;
+}
+
+intptr_t File::release() {
+  intptr_t h = h_;
+  h_ = kInvalid;
+  return h;
+}
+
+static Err open_and_size(const char* path, File& f, uint64_t* size) {
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  f.reset(fd);
+  struct ::stat st;
+  if (::fstat(fd, &st) != 0) return errno;
+  if (!S_ISREG(st.st_mode)) return kErrEof;
+  *size = static_cast<uint64_t>(st.st_size);
+  return 0;
+}
+
+Err open_self(File& f, uint64_t* size) {
+  return open_and_size("/proc/self/exe", f, size);
+}
+
+Err open_read(const char* path, File& f, uint64_t* size) {
+  return open_and_size(path, f, size);
+}
+
+Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    ssize_t got = ::pread(fd_of(f), p, n, static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (got == 0) return kErrEof;
+    p += got;
+    n -= static_cast<size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return 0;
+}
+
+Err create_new(const char* path, File& f) {
+  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return errno;
+  f.reset(fd);
+  return 0;
+}
+
+Err write_all(const File& f, const void* buf, size_t n) {
+  auto* p = static_cast<const unsigned char*>(buf);
+  while (n > 0) {
+    ssize_t put = ::write(fd_of(f), p, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+Err set_mtime(const File& f, int64_t unix_seconds) {
+  struct timespec ts[2];
+  ts[0].tv_sec = 0;
+  ts[0].tv_nsec = UTIME_OMIT;
+  ts[1].tv_sec = static_cast<time_t>(unix_seconds);
+  ts[1].tv_nsec = 0;
+  return ::futimens(fd_of(f), ts) == 0 ? 0 : errno;
+}
+
+Err close(File& f) {
+  int fd = static_cast<int>(f.release());
+  if (fd < 0) return 0;
+  return ::close(fd) == 0 ? 0 : errno;
+}
+
+Err remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
+
+Err rename_replace(const char* from, const char* to) {
+  return ::rename(from, to) == 0 ? 0 : errno;
+}
+
+Err make_dir(const char* path) {
+  if (::mkdir(path, 0777) == 0) return 0;
+  Err e = errno;
+  if (e == EEXIST) {
+    struct ::stat st;
+    if (::stat(path, &st) == 0 && S_ISDIR(st.st_mode)) return 0;
+    return kErrNotDir;
+  }
+  return e;
+}
+
+Err stat(const char* path, Stat* out) {
+  struct ::stat st;
+  if (::stat(path, &st) != 0) {
+    if (errno == ENOENT) {
+      *out = Stat{};
+      return 0;
+    }
+    return errno;
+  }
+  if (S_ISREG(st.st_mode)) out->kind = Stat::Kind::file;
+  else if (S_ISDIR(st.st_mode)) out->kind = Stat::Kind::dir;
+  else out->kind = Stat::Kind::other;
+  out->mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
+  return 0;
+}
+
+bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+                        int second, int64_t* out) {
+  struct tm tm {};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  time_t t = ::mktime(&tm);
+  if (t == static_cast<time_t>(-1)) return false;
+  *out = static_cast<int64_t>(t);
+  return true;
+}
+
+bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
+  if (arg.size() >= cap) return false;
+  std::memcpy(out, arg.data(), arg.size());
+  out[arg.size()] = '\0';
+  *len = arg.size();
+  return true;
+}
+
+static void write_fd(int fd, std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size();
+  while (n > 0) {
+    ssize_t put = ::write(fd, p, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return;  // nowhere left to report a failing standard stream
+    }
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+}
+
+void write_stdout(std::string_view text) { write_fd(1, text); }
+void write_stderr(std::string_view text) { write_fd(2, text); }
+
+}  // namespace rdz::fs

@@ -1,0 +1,361 @@
+#include "fs.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace rdz::fs {
+
+namespace {
+
+// Room for kMaxPath UTF-8 bytes as UTF-16 (never more units than bytes), a
+// "\\?\UNC\" prefix, and what GetFullPathNameW adds for a relative target.
+constexpr DWORD kWideCap = kMaxPath + 1024;
+
+// Windows parses paths shorter than this without the long-path prefix;
+// CreateDirectoryW has the tightest limit (MAX_PATH less an 8.3 name).
+constexpr size_t kShortPathLimit = 240;
+
+HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native()); }
+
+// A UTF-8 path as the wide-character functions want it: backslashes, and the
+// \\?\ prefix on a long one so that MAX_PATH does not cut it off.
+class WidePath {
+ public:
+  explicit WidePath(const char* utf8) { err_ = convert(utf8); }
+  Err error() const { return err_; }
+  const wchar_t* get() const { return buf_; }
+
+ private:
+  Err convert(const char* utf8) {
+    wchar_t raw[kWideCap];
+    int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, raw,
+                                static_cast<int>(kWideCap));
+    if (n <= 0) {
+      return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kErrPathTooLong
+                                                         : kErrBadPath;
+    }
+    for (wchar_t* p = raw; *p; ++p) {
+      if (*p == L'/') *p = L'\\';
+    }
+    size_t len = static_cast<size_t>(n) - 1;
+    if (len < kShortPathLimit || std::wcsncmp(raw, L"\\\\?\\", 4) == 0) {
+      std::memcpy(buf_, raw, (len + 1) * sizeof(wchar_t));
+      return 0;
+    }
+    // The prefix turns off Win32 path parsing, so resolve first.
+    wchar_t full[kWideCap];
+    DWORD m = GetFullPathNameW(raw, kWideCap, full, nullptr);
+    if (m == 0) return static_cast<Err>(GetLastError());
+    if (m >= kWideCap - 8) return kErrPathTooLong;
+    const wchar_t* prefix = L"\\\\?\\";
+    const wchar_t* rest = full;
+    if (full[0] == L'\\' && full[1] == L'\\') {
+      prefix = L"\\\\?\\UNC\\";
+      rest = full + 2;
+    }
+    size_t plen = std::wcslen(prefix);
+    std::memcpy(buf_, prefix, plen * sizeof(wchar_t));
+    std::memcpy(buf_ + plen, rest, (std::wcslen(rest) + 1) * sizeof(wchar_t));
+    return 0;
+  }
+
+  wchar_t buf_[kWideCap + 8];
+  Err err_ = 0;
+};
+
+Err last_error() { return static_cast<Err>(GetLastError()); }
+
+bool is_console(HANDLE h) {
+  DWORD mode;
+  return h != INVALID_HANDLE_VALUE && h != nullptr && GetConsoleMode(h, &mode);
+}
+
+void write_handle(DWORD which, std::string_view text) {
+  HANDLE h = GetStdHandle(which);
+  if (h == INVALID_HANDLE_VALUE || h == nullptr) return;
+  if (is_console(h)) {
+    // A console shows UTF-16 correctly whatever its code page is.
+    wchar_t wide[1024];
+    while (!text.empty()) {
+      size_t take = text.size() < 512 ? text.size() : 512;
+      // Do not split a UTF-8 sequence between two chunks.
+      while (take < text.size() && take > 0 &&
+             (static_cast<unsigned char>(text[take]) & 0xC0) == 0x80) {
+        --take;
+      }
+      if (take == 0) take = text.size() < 512 ? text.size() : 512;
+      int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(take),
+                                  wide, 1024);
+      DWORD done;
+      if (n > 0) WriteConsoleW(h, wide, static_cast<DWORD>(n), &done, nullptr);
+      text.remove_prefix(take);
+    }
+    return;
+  }
+  while (!text.empty()) {
+    DWORD done = 0;
+    if (!WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) ||
+        done == 0) {
+      return;
+    }
+    text.remove_prefix(done);
+  }
+}
+
+int64_t filetime_to_unix(const FILETIME& ft) {
+  uint64_t t = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  constexpr uint64_t kEpochDelta = 116444736000000000ULL;  // 1601 -> 1970 in 100 ns
+  return (static_cast<int64_t>(t) - static_cast<int64_t>(kEpochDelta)) / 10000000;
+}
+
+}  // namespace
+
+void error_text(Err e, char* buf, size_t cap) {
+  if (cap == 0) return;
+  const char* text = nullptr;
+  switch (e) {
+    case kErrEof: text = "unexpected end of file"; break;
+    case kErrNotDir: text = "not a directory"; break;
+    case kErrPathTooLong: text = "path too long"; break;
+    case kErrBadPath: text = "path cannot be represented"; break;
+    default: break;
+  }
+  if (text) {
+    size_t n = std::strlen(text);
+    if (n >= cap) n = cap - 1;
+    std::memcpy(buf, text, n);
+    buf[n] = '\0';
+    return;
+  }
+  wchar_t wide[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, static_cast<DWORD>(e), 0, wide, 512, nullptr);
+  while (n > 0 && (wide[n - 1] == L'\r' || wide[n - 1] == L'\n' || wide[n - 1] == L'.' ||
+                   wide[n - 1] == L' ')) {
+    --n;
+  }
+  int m = n ? WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(n), buf,
+                                  static_cast<int>(cap - 1), nullptr, nullptr)
+            : 0;
+  if (m <= 0) {
+    // No text from the system: the number is still worth showing.
+    m = std::snprintf(buf, cap, "error %lu", static_cast<unsigned long>(e));
+    if (m < 0) m = 0;
+    if (static_cast<size_t>(m) >= cap) m = static_cast<int>(cap - 1);
+  }
+  buf[m] = '\0';
+}
+
+bool is_missing(Err e) {
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
+}
+
+File::~File() { reset(kInvalid); }
+
+File& File::operator=(File&& o) noexcept {
+  if (this != &o) reset(o.release());
+  return *this;
+}
+
+void File::reset(intptr_t h) {
+  if (h_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  h_ = h;
+}
+
+intptr_t File::release() {
+  intptr_t h = h_;
+  h_ = kInvalid;
+  return h;
+}
+
+static Err open_wide(const wchar_t* path, File& f, uint64_t* size) {
+  HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  f.reset(reinterpret_cast<intptr_t>(h));
+  LARGE_INTEGER li;
+  if (!GetFileSizeEx(h, &li)) return last_error();
+  *size = static_cast<uint64_t>(li.QuadPart);
+  return 0;
+}
+
+Err open_self(File& f, uint64_t* size) {
+  wchar_t path[kWideCap];
+  DWORD n = GetModuleFileNameW(nullptr, path, kWideCap);
+  if (n == 0) return last_error();
+  if (n >= kWideCap) return kErrPathTooLong;
+  return open_wide(path, f, size);
+}
+
+Err open_read(const char* path, File& f, uint64_t* size) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  return open_wide(w.get(), f, size);
+}
+
+Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(f), p, want, &got, &ov)) {
+      DWORD e = GetLastError();
+      return e == ERROR_HANDLE_EOF ? kErrEof : static_cast<Err>(e);
+    }
+    if (got == 0) return kErrEof;
+    p += got;
+    n -= got;
+    offset += got;
+  }
+  return 0;
+}
+
+Err create_new(const char* path, File& f) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  f.reset(reinterpret_cast<intptr_t>(h));
+  return 0;
+}
+
+Err write_all(const File& f, const void* buf, size_t n) {
+  auto* p = static_cast<const unsigned char*>(buf);
+  while (n > 0) {
+    DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    DWORD put = 0;
+    if (!WriteFile(handle_of(f), p, want, &put, nullptr)) return last_error();
+    p += put;
+    n -= put;
+  }
+  return 0;
+}
+
+Err set_mtime(const File& f, int64_t unix_seconds) {
+  uint64_t t = static_cast<uint64_t>(unix_seconds * 10000000 + 116444736000000000LL);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(t);
+  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+  return SetFileTime(handle_of(f), nullptr, nullptr, &ft) ? 0 : last_error();
+}
+
+Err close(File& f) {
+  intptr_t h = f.release();
+  if (h == -1) return 0;
+  return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
+}
+
+Err remove_file(const char* path) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  return DeleteFileW(w.get()) ? 0 : last_error();
+}
+
+Err rename_replace(const char* from, const char* to) {
+  WidePath wf(from);
+  if (wf.error()) return wf.error();
+  WidePath wt(to);
+  if (wt.error()) return wt.error();
+  if (MoveFileExW(wf.get(), wt.get(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  Err e = last_error();
+  // A read-only file refuses to be replaced; an update still has to go through.
+  DWORD attr = GetFileAttributesW(wt.get());
+  if (e == ERROR_ACCESS_DENIED && attr != INVALID_FILE_ATTRIBUTES &&
+      (attr & FILE_ATTRIBUTE_READONLY) && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (SetFileAttributesW(wt.get(), attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) &&
+        MoveFileExW(wf.get(), wt.get(), MOVEFILE_REPLACE_EXISTING)) {
+      return 0;
+    }
+    e = last_error();
+  }
+  return e;
+}
+
+Err make_dir(const char* path) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  if (CreateDirectoryW(w.get(), nullptr)) return 0;
+  Err e = last_error();
+  // Roots such as "C:\" answer ACCESS_DENIED rather than ALREADY_EXISTS.
+  DWORD attr = GetFileAttributesW(w.get());
+  if (attr != INVALID_FILE_ATTRIBUTES) {
+    return (attr & FILE_ATTRIBUTE_DIRECTORY) ? 0 : kErrNotDir;
+  }
+  return e;
+}
+
+Err stat(const char* path, Stat* st) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(w.get(), GetFileExInfoStandard, &data)) {
+    Err e = last_error();
+    if (is_missing(e)) {
+      *st = Stat{};
+      return 0;
+    }
+    return e;
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) st->kind = Stat::Kind::dir;
+  else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) st->kind = Stat::Kind::other;
+  else st->kind = Stat::Kind::file;
+  st->mtime = filetime_to_unix(data.ftLastWriteTime);
+  return 0;
+}
+
+bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+                        int second, int64_t* out) {
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(year);
+  local.wMonth = static_cast<WORD>(month);
+  local.wDay = static_cast<WORD>(day);
+  local.wHour = static_cast<WORD>(hour);
+  local.wMinute = static_cast<WORD>(minute);
+  local.wSecond = static_cast<WORD>(second);
+  SYSTEMTIME utc;
+  FILETIME ft;
+  if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+      !SystemTimeToFileTime(&utc, &ft)) {
+    return false;
+  }
+  *out = filetime_to_unix(ft);
+  return true;
+}
+
+bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
+  if (arg.empty()) {
+    if (cap == 0) return false;
+    out[0] = '\0';
+    *len = 0;
+    return true;
+  }
+  wchar_t wide[kWideCap];
+  int n = MultiByteToWideChar(CP_ACP, 0, arg.data(), static_cast<int>(arg.size()),
+                              wide, static_cast<int>(kWideCap));
+  if (n <= 0) return false;
+  int m = WideCharToMultiByte(CP_UTF8, 0, wide, n, out, static_cast<int>(cap) - 1,
+                              nullptr, nullptr);
+  if (m <= 0) return false;
+  out[m] = '\0';
+  *len = static_cast<size_t>(m);
+  return true;
+}
+
+std::string_view raw_command_line() {
+  const char* line = GetCommandLineA();
+  return line ? std::string_view(line) : std::string_view();
+}
+
+void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
+void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
+
+}  // namespace rdz::fs
