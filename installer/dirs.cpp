@@ -38,6 +38,10 @@ int make_directory_tree(char* path) {
   int parent = make_directory_tree(path);
   *split = saved;
   if (parent != 0) return -1;
+  // "C:\dir\" and its parent "C:\dir" are one directory: once the parent is
+  // there, creating it again under the other spelling could only be refused,
+  // and would report a failure for a directory that exists.
+  if (saved == '\\' && split[1] == '\0') return 0;
   return ops::create_directory(path) == 0 ? 0 : -1;
 }
 

@@ -48,12 +48,14 @@ TEST_F(Dirs, ExistingDirectoryCreatesNothing) {
   EXPECT_TRUE(created().empty());
 }
 
-TEST_F(Dirs, TrailingBackslashCreatesTheDirectoryButReportsFailure) {
-  // The parent of "C:\dir\" is C:\dir, which gets created; creating
-  // "C:\dir\" itself then finds it there.
+TEST_F(Dirs, TrailingBackslashNamesTheSameDirectoryAsWithout) {
   fake::add_tree("C:\\");
-  EXPECT_EQ(make("C:\\dir\\"), -1);
+  EXPECT_EQ(make("C:\\dir\\"), 0);
   EXPECT_EQ(created(), Created{"C:\\dir"});
+  EXPECT_EQ(make("C:\\a\\b\\"), 0);
+  EXPECT_EQ(created(), (Created{"C:\\dir", "C:\\a", "C:\\a\\b"}));
+  // Without a parent to create it from, it still fails.
+  EXPECT_EQ(make("dir\\"), -1);
 }
 
 TEST_F(Dirs, PathsWithoutACreatableParentFailWithoutAnyCreation) {
