@@ -117,7 +117,8 @@ std::string_view Extraction::display_name(const zip::Entry& e) {
   if (names::decode(e, ws_.decoded_, sizeof ws_.decoded_, &len) == names::Verdict::ok) {
     return {shown_, names::printable({ws_.decoded_, len}, shown_, sizeof shown_)};
   }
-  return {shown_, names::printable(e.name, shown_, sizeof shown_)};
+  // Undecodable: whatever it is, it must not reach a terminal raw.
+  return {shown_, names::printable(e.name, shown_, sizeof shown_, true)};
 }
 
 void Extraction::entry_error(std::string_view what, std::string_view detail, fs::Err e) {

@@ -140,6 +140,12 @@ Verdict decode(const zip::Entry& e, char* out, size_t cap, size_t* len) {
     src = e.unicode_name;
     as_utf8 = true;
   }
+  // Unix writers store the bytes of a UTF-8 locale without saying so; CP437
+  // text with letters beyond ASCII is practically never valid UTF-8.
+  if (!as_utf8 && (e.host() == zip::host::kUnix || e.host() == zip::host::kOsx) &&
+      valid_utf8(src)) {
+    as_utf8 = true;
+  }
   if (as_utf8) {
     if (!valid_utf8(src)) return Verdict::bad_utf8;
     if (src.size() >= cap) return Verdict::too_long;
@@ -200,7 +206,7 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
   return Verdict::ok;
 }
 
-size_t printable(std::string_view name, char* out, size_t cap) {
+size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only) {
   if (cap == 0) return 0;
   constexpr std::string_view kCut = "...";
   size_t limit = cap - 1;
@@ -209,7 +215,7 @@ size_t printable(std::string_view name, char* out, size_t cap) {
   size_t n = 0;
   for (size_t i = 0; i < name.size() && n < limit; ++i) {
     unsigned char c = static_cast<unsigned char>(name[i]);
-    out[n++] = (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    out[n++] = (c < 0x20 || c == 0x7F || (ascii_only && c >= 0x80)) ? '?' : static_cast<char>(c);
   }
   if (cut) {
     // Never leave half a UTF-8 sequence before the ellipsis.

@@ -40,7 +40,8 @@ bool valid_utf8(std::string_view s);
 bool cp437_to_utf8(std::string_view in, char* out, size_t cap, size_t* len);
 
 // The entry name as UTF-8: the stored bytes when flagged UTF-8, else the
-// Info-ZIP Unicode Path when present, else the bytes read as CP437.
+// Info-ZIP Unicode Path when present, else the stored bytes when a Unix
+// system wrote them and they are valid UTF-8, else the bytes read as CP437.
 Verdict decode(const zip::Entry& e, char* out, size_t cap, size_t* len);
 
 // Rules for one path component, already split off and known to be UTF-8.
@@ -52,8 +53,9 @@ Verdict check_component(std::string_view c);
 // A directory name may come out empty (the target itself); a file name not.
 Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir);
 
-// A copy of `name` safe to print: control bytes become '?', long names are
-// cut with "...". Always terminated; returns the length.
-size_t printable(std::string_view name, char* out, size_t cap);
+// A copy of `name` safe to print: control bytes (and, with ascii_only, all
+// bytes beyond ASCII) become '?', long names are cut with "...". Always
+// terminated; returns the length.
+size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only = false);
 
 }  // namespace rdz::names

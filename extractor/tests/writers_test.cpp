@@ -1,0 +1,118 @@
+// Archives made by real writers (see make_fixtures.py) must unpack to the
+// tree they were made from.
+#include "extract.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace rdz {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+class Quiet final : public Reporter {
+ public:
+  void info(std::string_view) override {}
+  void error(std::string_view line) override { err += line; }
+  std::string err;
+};
+
+std::vector<std::string> tree(const stdfs::path& root) {
+  std::vector<std::string> out;
+  for (auto& it : stdfs::recursive_directory_iterator(root)) {
+    std::string rel = stdfs::relative(it.path(), root).generic_string();
+    if (it.is_directory()) {
+      out.push_back(rel + "/");
+    } else {
+      std::ifstream in(it.path(), std::ios::binary);
+      std::stringstream ss;
+      ss << in.rdbuf();
+      out.push_back(rel + "=" + ss.str());
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+struct Unpacked {
+  int rc;
+  std::string err;
+  stdfs::path dir;
+};
+
+Unpacked unpack(const stdfs::path& zip, const stdfs::path& dir, bool update = false) {
+  fs::File f;
+  uint64_t size = 0;
+  EXPECT_EQ(fs::open_read(zip.c_str(), f, &size), 0) << zip;
+  FileSource src(f, size);
+  auto ws = std::make_unique<Workspace>();
+  Quiet q;
+  cli::Options opt;
+  opt.update = update;
+  int rc = extract(src, dir.string(), opt, *ws, q);
+  return {rc, q.err, dir};
+}
+
+class Writers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/rdz-writers-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root = tmpl;
+  }
+  void TearDown() override { stdfs::remove_all(root); }
+  stdfs::path root;
+  const stdfs::path fixtures = RDZ_FIXTURES;
+};
+
+TEST_F(Writers, EveryArchiveReproducesItsTree) {
+  int seen = 0;
+  for (auto& it : stdfs::directory_iterator(fixtures)) {
+    std::string name = it.path().filename().string();
+    if (it.path().extension() != ".zip") continue;
+    SCOPED_TRACE(name);
+    std::string tree_name = name.substr(name.find('@') + 1);
+    tree_name.resize(tree_name.size() - 4);
+    Unpacked u = unpack(it.path(), root / name);
+    ASSERT_EQ(u.rc, kExitOk) << u.err;
+    EXPECT_EQ(tree(u.dir), tree(fixtures / tree_name));
+    ++seen;
+  }
+  // Python's five and CMake's come whatever else is installed.
+  EXPECT_GE(seen, 6);
+}
+
+TEST_F(Writers, UpdateRestoresOnlyWhatWentMissing) {
+  const stdfs::path zip = fixtures / "cmake@tree.zip";
+  ASSERT_EQ(unpack(zip, root / "t").rc, kExitOk);
+  struct stat st;
+  ASSERT_EQ(::stat((root / "t/readme.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1704067200);  // the archive's --mtime, 2024-01-01 UTC
+  stdfs::remove(root / "t/bin/win32/lib.dll");
+  std::ofstream(root / "t/readme.txt", std::ios::trunc) << "changed later, so newer";
+  ASSERT_EQ(unpack(zip, root / "t", true).rc, kExitOk);
+  std::vector<std::string> got = tree(root / "t"), want = tree(fixtures / "tree");
+  EXPECT_EQ(got.size(), want.size());
+  EXPECT_TRUE(std::find(got.begin(), got.end(), "readme.txt=changed later, so newer") != got.end());
+  EXPECT_TRUE(stdfs::exists(root / "t/bin/win32/lib.dll"));
+  EXPECT_EQ(stdfs::file_size(root / "t/bin/win32/lib.dll"), 70000u);
+}
+
+TEST_F(Writers, MissingArchiveFileIsAnOsError) {
+  fs::File f;
+  uint64_t size;
+  EXPECT_TRUE(fs::is_missing(fs::open_read((root / "nope.zip").c_str(), f, &size)));
+}
+
+}  // namespace
+}  // namespace rdz
