@@ -120,12 +120,19 @@ class Installer(unittest.TestCase):
         self.assertTrue((WINE.drive_c / "trail/bin/win32").is_dir())
         self.assertTrue((self.work / "dr/bin/win32").is_dir())
 
-    def test_drive_that_does_not_exist_fails_tree_creation(self):
-        for answer in ["Q:\\rt", "Q:"]:
+    def test_targets_that_cannot_be_created_fail_before_the_extractor(self):
+        cases = [
+            ("Q:\\rt", "Q:\\rt"),  # a drive that does not exist
+            ("Q:", "Q:"),
+            ("/libs", "/libs"),  # forward slashes are not separators
+            ('"C:\\q"', f'{self.cwd}\\"C:\\q"'),  # quoted: relative, and no valid name
+            ('"plain"', f'{self.cwd}\\"plain"'),
+        ]
+        for answer, target in cases:
             with self.subTest(answer=answer):
                 r = self.install(answer.encode() + b"\n\n")
                 self.assertEqual(r.returncode, 255)
-                self.assertEqual(text(r.stderr), f"Error: could not create {answer}.\n".encode())
+                self.assertEqual(text(r.stderr), f"Error: could not create {target}.\n".encode())
                 self.assertEqual(self.dialogue(r), prompt(self.cwd) + FAILURE)
                 self.assertEqual(self.extractor_log(), "")
                 self.assertEqual(self.record(), "absent")
