@@ -174,7 +174,7 @@ bool local_time_to_unix(int year, int month, int day, int hour, int minute,
 
 bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
   if (arg.size() >= cap) return false;
-  std::memcpy(out, arg.data(), arg.size());
+  if (!arg.empty()) std::memcpy(out, arg.data(), arg.size());
   out[arg.size()] = '\0';
   *len = arg.size();
   return true;

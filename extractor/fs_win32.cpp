@@ -5,7 +5,6 @@
 #endif
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 
 namespace rdz::fs {
@@ -144,9 +143,16 @@ void error_text(Err e, char* buf, size_t cap) {
             : 0;
   if (m <= 0) {
     // No text from the system: the number is still worth showing.
-    m = std::snprintf(buf, cap, "error %lu", static_cast<unsigned long>(e));
-    if (m < 0) m = 0;
-    if (static_cast<size_t>(m) >= cap) m = static_cast<int>(cap - 1);
+    char text[32] = "error ";
+    size_t k = 6;
+    char digits[12];
+    size_t d = 0;
+    for (unsigned long v = static_cast<unsigned long>(e); d == 0 || v; v /= 10) {
+      digits[d++] = static_cast<char>('0' + v % 10);
+    }
+    while (d) text[k++] = digits[--d];
+    m = static_cast<int>(k < cap ? k : cap - 1);
+    std::memcpy(buf, text, static_cast<size_t>(m));
   }
   buf[m] = '\0';
 }

@@ -1,6 +1,6 @@
 // ruduvizide: a self-extracting archive. This program is the stub; the ZIP
 // archive it unpacks is appended to its own executable file.
-#include <memory>
+#include <cstdlib>
 #include <new>
 
 #include "cmdline.h"
@@ -48,14 +48,20 @@ int run(const std::string_view* args, int count) {
     rdz::fs::write_stderr("\n");
     return rdz::kExitArchive;
   }
-  std::unique_ptr<rdz::Workspace> ws(new (std::nothrow) rdz::Workspace);
   StdReporter rep;
-  if (!ws) {
+  // One block for all buffers, from malloc: operator new would pull the C++
+  // exception machinery into a program that has no use for it.
+  void* mem = std::malloc(sizeof(rdz::Workspace));
+  if (!mem) {
     rep.error("ruduvizide: out of memory\n");
     return rdz::kExitInternal;
   }
+  auto* ws = new (mem) rdz::Workspace;
   rdz::FileSource src(self, size);
-  return rdz::extract(src, {dir, dir_len}, opt, *ws, rep);
+  int rc = rdz::extract(src, {dir, dir_len}, opt, *ws, rep);
+  ws->~Workspace();
+  std::free(mem);
+  return rc;
 }
 
 }  // namespace
