@@ -76,6 +76,15 @@ class Installer(unittest.TestCase):
         data = root.encode("latin-1") + b"\0"
         self.assertEqual(self.record(), f"type=1 size={len(data)} hex={data.hex()}")
 
+    def test_executable_declares_as_invoker_and_carries_its_version(self):
+        exe = Path(ARGS.installer).read_bytes()
+        self.assertIn(b'<requestedExecutionLevel level="asInvoker"', exe)
+        self.assertNotIn(b"activeCodePage", exe)  # the system's ANSI code page stays
+        for key, value in [("ProductName", "DARADA Ravozi Run-Time Library Installer"),
+                           ("ProductVersion", "1.1")]:
+            self.assertIn(f"{key}\0".encode("utf-16-le"), exe)
+            self.assertIn(f"{value}\0".encode("utf-16-le"), exe)
+
     # --- the paths of a run -------------------------------------------------
 
     def test_enter_installs_into_current_directory_then_second_run_finds_it(self):
