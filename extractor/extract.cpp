@@ -94,8 +94,9 @@ class Extraction {
   bool unpack_file(const zip::Entry& e, size_t rel_len);
   bool unpack_dir(size_t rel_len);
   Failure copy_data(const zip::Entry& e, uint64_t data, const fs::File& out);
-  bool join(char* out, size_t rel_len);
-  bool ensure_parent(char* path);
+  // Builds ws_.path_ from the target and ws_.rel_, noting where its parts start.
+  bool join(size_t rel_len);
+  bool ensure_parent();
   fs::Err ensure_dirs(char* path, size_t len);
   bool prepare_target(std::string_view target);
 
@@ -109,6 +110,8 @@ class Extraction {
   zip::Archive ar_;
   Totals t_;
   std::string_view current_;  // the entry being worked on, for messages
+  size_t rel_pos_ = 0;         // where ws_.rel_ starts in ws_.path_
+  size_t leaf_pos_ = 0;        // where the last component starts in ws_.path_
   char shown_[512];
 };
 
@@ -270,7 +273,7 @@ fs::Err Extraction::ensure_dirs(char* p, size_t len) {
   return fs::make_dir(p);
 }
 
-bool Extraction::join(char* out, size_t rel_len) {
+bool Extraction::join(size_t rel_len) {
   size_t blen = std::strlen(ws_.base_);
   bool sep = blen > 0 && is_sep(ws_.base_[blen - 1]);
   size_t total = blen + (sep ? 0 : 1) + rel_len;
@@ -278,34 +281,41 @@ bool Extraction::join(char* out, size_t rel_len) {
     entry_error("cannot unpack", "", fs::kErrPathTooLong);
     return false;
   }
+  char* out = ws_.path_;
   std::memcpy(out, ws_.base_, blen);
   if (!sep) out[blen++] = '/';
   std::memcpy(out + blen, ws_.rel_, rel_len);
   out[total] = '\0';
+  rel_pos_ = blen;
+  const char* last = std::strrchr(out + blen, '/');  // rel_ uses '/' only
+  leaf_pos_ = last ? static_cast<size_t>(last - out) + 1 : blen;
   return true;
 }
 
-bool Extraction::ensure_parent(char* path) {
-  char* slash = std::strrchr(path, '/');  // join() put at least this one in
-  *slash = '\0';
+bool Extraction::ensure_parent() {
+  // A file at the top goes straight into the target, which exists.
+  if (leaf_pos_ == rel_pos_) return true;
+  char* path = ws_.path_;
+  const size_t len = leaf_pos_ - 1;
+  path[len] = '\0';
   bool ok = true;
   if (std::strcmp(path, ws_.made_dir_) != 0) {
-    fs::Err e = ensure_dirs(path, static_cast<size_t>(slash - path));
+    fs::Err e = ensure_dirs(path, len);
     if (e) {
       entry_error("cannot create directory", "", e);
       ok = false;
       ws_.made_dir_[0] = '\0';
     } else {
-      std::memcpy(ws_.made_dir_, path, static_cast<size_t>(slash - path) + 1);
+      std::memcpy(ws_.made_dir_, path, len + 1);
     }
   }
-  *slash = '/';
+  path[len] = '/';
   return ok;
 }
 
 bool Extraction::unpack_dir(size_t rel_len) {
   if (rel_len == 0) return true;  // the target itself
-  if (!join(ws_.path_, rel_len)) return false;
+  if (!join(rel_len)) return false;
   fs::Err e = ensure_dirs(ws_.path_, std::strlen(ws_.path_));
   if (e) {
     entry_error("cannot create directory", "", e);
@@ -374,7 +384,7 @@ Failure Extraction::copy_data(const zip::Entry& e, uint64_t data, const fs::File
 }
 
 bool Extraction::unpack_file(const zip::Entry& e, size_t rel_len) {
-  if (!join(ws_.path_, rel_len)) return false;
+  if (!join(rel_len)) return false;
   const int64_t mtime = entry_mtime(e);
   if (opt_.update) {
     fs::Stat st;
@@ -390,7 +400,7 @@ bool Extraction::unpack_file(const zip::Entry& e, size_t rel_len) {
       return true;
     }
   }
-  if (!ensure_parent(ws_.path_)) return false;
+  if (!ensure_parent()) return false;
 
   uint64_t data;
   zip::Error zerr = zip::locate_data(src_, ar_, e, ws_.in_, sizeof ws_.in_, &data);
@@ -401,8 +411,8 @@ bool Extraction::unpack_file(const zip::Entry& e, size_t rel_len) {
 
   // The temporary file lives beside the final one, so the closing rename
   // never crosses a file system.
-  std::strcpy(ws_.temp_, ws_.path_);
-  char* tail = std::strrchr(ws_.temp_, '/') + 1;
+  std::memcpy(ws_.temp_, ws_.path_, leaf_pos_);
+  char* tail = ws_.temp_ + leaf_pos_;
   fs::File out;
   fs::Err err = 0;
   for (int tries = 0; tries < 64; ++tries) {

@@ -106,6 +106,15 @@ class SelfExtractor(unittest.TestCase):
         assert_same_tree(self, WINE.drive_c / "my libs" / "rt", ARGS.source_dir / "payload" / "sample")
         self.assertEqual(install_dir_value(), "C:\\my libs\\rt\\")
 
+    def test_drive_root_and_drive_relative_targets(self):
+        # A root keeps its backslash, so top-level files need no separator of ours.
+        for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs")):
+            with self.subTest(target=target):
+                r = self.extract("-qq", "-d", target)
+                self.assertEqual((r.returncode, r.stderr), (0, b""))
+                self.assertTrue((where / "readme.txt").is_file())
+                self.assertTrue((where / "bin" / "win32" / "rvzrt60.dll").is_file())
+
     def test_non_ascii_names_and_target(self):
         with tempfile.TemporaryDirectory() as d:
             src = Path(d) / "payload"
