@@ -252,7 +252,8 @@ fs::Err Extraction::ensure_dirs(char* p, size_t len) {
     if (sep == 0) return e;
     --sep;
     while (sep > 0 && is_sep(p[sep - 1])) --sep;
-    if (sep == 0 || (fs::kBackslashIsSeparator && sep == 2 && p[1] == ':')) break;
+    // Up to a root ("/", "C:\") and still missing: nothing more to make.
+    if (sep == 0 || (fs::kBackslashIsSeparator && sep == 2 && p[1] == ':')) return e;
     char saved = p[sep];
     p[sep] = '\0';
     e = fs::make_dir(p);

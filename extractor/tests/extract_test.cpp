@@ -5,14 +5,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "testutil.h"
 #include "zipbuilder.h"
 
 namespace rdz {
@@ -20,6 +19,8 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using test::build_zip;
+using test::slurp;
+using test::tree;
 using test::BuildOptions;
 using test::TestEntry;
 
@@ -38,13 +39,6 @@ TestEntry file(std::string name, std::string data, int32_t mtime = 1700000000) {
   return e;
 }
 
-std::string slurp(const stdfs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 int64_t mtime_of(const stdfs::path& p) {
   struct stat st;
   return ::stat(p.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
@@ -55,26 +49,12 @@ void set_mtime(const stdfs::path& p, int64_t t) {
   ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), ts, 0), 0);
 }
 
-// Everything under `root`, files with their contents, directories with "/".
-std::vector<std::string> tree(const stdfs::path& root) {
-  std::vector<std::string> out;
-  for (auto& it : stdfs::recursive_directory_iterator(root)) {
-    std::string rel = stdfs::relative(it.path(), root).generic_string();
-    out.push_back(it.is_directory() ? rel + "/" : rel + "=" + slurp(it.path()));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 class Extract : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/rdz-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
+    ASSERT_FALSE(tmp.path.empty());
     target = root / "target";
   }
-  void TearDown() override { stdfs::remove_all(root); }
 
   int run(const std::string& zip, cli::Options opt = {}, std::string dir = "") {
     cap = Capture{};
@@ -90,7 +70,8 @@ class Extract : public ::testing::Test {
   }
 
   std::unique_ptr<Workspace> ws = std::make_unique<Workspace>();
-  stdfs::path root, target;
+  test::TempDir tmp;
+  stdfs::path root = tmp.path, target;
   Capture cap;
   Totals totals;
 };

@@ -7,18 +7,19 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "testutil.h"
 
 namespace rdz {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::tree;
 
 class Quiet final : public Reporter {
  public:
@@ -26,23 +27,6 @@ class Quiet final : public Reporter {
   void error(std::string_view line) override { err += line; }
   std::string err;
 };
-
-std::vector<std::string> tree(const stdfs::path& root) {
-  std::vector<std::string> out;
-  for (auto& it : stdfs::recursive_directory_iterator(root)) {
-    std::string rel = stdfs::relative(it.path(), root).generic_string();
-    if (it.is_directory()) {
-      out.push_back(rel + "/");
-    } else {
-      std::ifstream in(it.path(), std::ios::binary);
-      std::stringstream ss;
-      ss << in.rdbuf();
-      out.push_back(rel + "=" + ss.str());
-    }
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 struct Unpacked {
   int rc;
@@ -65,13 +49,9 @@ Unpacked unpack(const stdfs::path& zip, const stdfs::path& dir, bool update = fa
 
 class Writers : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/rdz-writers-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root = tmpl;
-  }
-  void TearDown() override { stdfs::remove_all(root); }
-  stdfs::path root;
+  void SetUp() override { ASSERT_FALSE(tmp.path.empty()); }
+  test::TempDir tmp;
+  stdfs::path root = tmp.path;
   const stdfs::path fixtures = RDZ_FIXTURES;
 };
 
