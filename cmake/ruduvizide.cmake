@@ -10,10 +10,13 @@
 # ruduvizide.cmake) it does the packing itself; scripts/package-libs calls it
 # that way.
 #
-# The archive is reproducible: names sorted, relative to FOLDER, and every
-# entry stamped with one time - SOURCE_DATE_EPOCH when set, else a fixed day.
-# The extractor's -u compares those times, so a newer release wants a later
-# one.
+# Names are sorted and relative to FOLDER. Each entry keeps its file's own
+# modification time, which the extractor's -u compares with what is installed,
+# so a newer release of a library replaces an older one. MTIME (or
+# SOURCE_DATE_EPOCH, in script mode) stamps every entry with one time instead,
+# for a reproducible archive; the function does that by default with a fixed
+# day, since it packs folders from source control, whose file times only say
+# when they were checked out.
 
 set(RUDUVIZIDE_DEFAULT_MTIME "2025-01-01 00:00:00 UTC")
 
@@ -32,10 +35,10 @@ if(NOT CMAKE_SCRIPT_MODE_FILE)
     if(TARGET ${arg_STUB})
       set(stub $<TARGET_FILE:${arg_STUB}>)
     endif()
-    set(mtime_arg)
-    if(arg_MTIME)
-      set(mtime_arg "-DMTIME=${arg_MTIME}")
+    if(NOT arg_MTIME)
+      set(arg_MTIME "${RUDUVIZIDE_DEFAULT_MTIME}")
     endif()
+    set(mtime_arg "-DMTIME=${arg_MTIME}")
     # CONFIGURE_DEPENDS: a file added to the folder re-runs the glob.
     file(GLOB_RECURSE inputs CONFIGURE_DEPENDS ${arg_FOLDER}/*)
     add_custom_command(OUTPUT ${arg_OUTPUT}
@@ -62,12 +65,12 @@ endif()
 if(NOT EXISTS "${STUB}" OR IS_DIRECTORY "${STUB}")
   message(FATAL_ERROR "extractor stub not found: ${STUB}")
 endif()
-if(NOT DEFINED MTIME)
-  if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    string(TIMESTAMP MTIME "%Y-%m-%d %H:%M:%S UTC" UTC)
-  else()
-    set(MTIME "${RUDUVIZIDE_DEFAULT_MTIME}")
-  endif()
+if(NOT DEFINED MTIME AND DEFINED ENV{SOURCE_DATE_EPOCH})
+  string(TIMESTAMP MTIME "%Y-%m-%d %H:%M:%S UTC" UTC)
+endif()
+set(mtime_option)
+if(MTIME)
+  set(mtime_option "--mtime=${MTIME}")
 endif()
 
 # Files, plus folders that would otherwise vanish because they are empty.
@@ -113,7 +116,7 @@ file(REMOVE "${zip_file}" "${part_file}")
 # The archiver converts names through the locale: it must be a UTF-8 one.
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
-          ${CMAKE_COMMAND} -E tar cf "${zip_file}" --format=zip "--mtime=${MTIME}"
+          ${CMAKE_COMMAND} -E tar cf "${zip_file}" --format=zip ${mtime_option}
           "--files-from=${list_file}"
   WORKING_DIRECTORY "${FOLDER}"
   RESULT_VARIABLE rc)

@@ -90,8 +90,9 @@ def default_target_is_the_current_directory(tmp):
 @test
 def packing_is_deterministic_sorted_and_relative(tmp):
     a, b = tmp / "a", tmp / "b"
-    assert pack(ARGS.sample, a).returncode == 0
-    assert pack(ARGS.sample, b).returncode == 0
+    fixed = "2025-01-01 00:00:00 UTC"  # the checkout's file times vary
+    assert pack(ARGS.sample, a, fixed).returncode == 0
+    assert pack(ARGS.sample, b, fixed).returncode == 0
     assert a.read_bytes() == b.read_bytes()
     names = zipfile.ZipFile(a).namelist()
     assert names == sorted(names), names
@@ -100,6 +101,27 @@ def packing_is_deterministic_sorted_and_relative(tmp):
     stub_size = Path(ARGS.stub).stat().st_size
     assert a.read_bytes()[:stub_size] == Path(ARGS.stub).read_bytes()
     assert not list(tmp.glob("a.*")), list(tmp.glob("a.*"))  # no leftovers beside the output
+
+
+@test
+def packed_entries_keep_their_file_times_unless_one_is_given(tmp):
+    # A newer release must replace older installed files under -u: the
+    # archive carries each file's own time, not one fixed for every package.
+    src = tmp / "src"
+    src.mkdir()
+    for name, when in (("old.dll", 1_000_000_000), ("new.dll", 1_900_000_000)):
+        (src / name).write_text(name)
+        os.utime(src / name, (when, when))
+    assert pack(src, tmp / "own").returncode == 0
+    r = run(tmp / "own", "-qq", "-d", str(tmp / "t1"))
+    assert r.returncode == 0, r
+    assert abs((tmp / "t1" / "old.dll").stat().st_mtime - 1_000_000_000) <= 2
+    assert abs((tmp / "t1" / "new.dll").stat().st_mtime - 1_900_000_000) <= 2
+
+    assert pack(src, tmp / "fixed", mtime="2025-01-01 00:00:00 UTC").returncode == 0
+    r = run(tmp / "fixed", "-qq", "-d", str(tmp / "t2"))
+    assert r.returncode == 0, r
+    assert abs((tmp / "t2" / "old.dll").stat().st_mtime - 1_735_689_600) <= 2
 
 
 @test

@@ -1,5 +1,6 @@
-# Fails unless EXE imports system DLLs only: the extractor travels alone, so
-# the C++ runtime and zlib must be linked into it.
+# Fails unless EXE imports system DLLs only: the installer and the extractor
+# travel as single files next to an application, so the C++ runtime and zlib
+# must be linked into them.
 # Usage: cmake -DOBJDUMP=... -DEXE=... -P check_imports.cmake
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
