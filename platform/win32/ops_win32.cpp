@@ -141,6 +141,10 @@ int read_line(char* buf, std::size_t capacity) {
 }
 
 int read_char() {
+  // A console user who ended the input with Ctrl-Z can still press Enter:
+  // a sticky end-of-file indicator would skip that wait. A file or pipe at
+  // its end just reports the end again.
+  std::clearerr(stdin);
   int c = std::getc(stdin);
   return c == EOF ? -1 : c;
 }
