@@ -1,0 +1,391 @@
+#!/usr/bin/env python3
+"""Times our self-extractor against Info-ZIP unzip and bsdtar on one payload,
+and against the floor of inflating it in memory; optionally a whole
+installation under Wine. Prints figures; it is not a test.
+
+The payload (bench/make_payload.cpp) is generated and zipped once into
+build/bench and reused while the generator stays the same. Every run unpacks
+into a fresh folder, the tools take turns, and the median is reported.
+When this user may drop the page cache, every run is timed twice over:
+cold (cache dropped before each run) and warm (archive already in memory).
+"""
+
+import argparse
+import hashlib
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BENCH = ROOT / "build" / "bench"
+HOST_BIN = ROOT / "build" / "host" / "bin"
+WIN_BIN = ROOT / "build" / "windows" / "bin"
+TIME = "/usr/bin/time"
+
+GOAL_UNZIP = 0.67    # our time at most this share of unzip's
+GOAL_BSDTAR = 1.0    # ... and no slower than bsdtar
+GOAL_FLOOR = 1.3     # ... within this factor of the inflate floor
+GOAL_MEMORY = 32     # MiB, peak resident, whatever the payload
+
+
+def say(text=""):
+    print(text, flush=True)
+
+
+def run_checked(cmd, **kw):
+    subprocess.run(cmd, check=True, **kw)
+
+
+def build_host(targets):
+    # Configured every time: a build folder made before bench/ existed knows
+    # nothing of its targets.
+    run_checked(["cmake", "--preset", "host"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", "--preset", "host", "--target", *targets], cwd=ROOT,
+                stdout=subprocess.DEVNULL)
+
+
+def file_digest(path: Path) -> str:
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        while chunk := f.read(1 << 20):
+            h.update(chunk)
+    return h.hexdigest()
+
+
+def tree_signature(root: Path):
+    """Folders, and files with their size and SHA-256, by relative name."""
+    sig = {}
+    for dirpath, dirnames, filenames in os.walk(root):
+        rel = Path(dirpath).relative_to(root)
+        for d in dirnames:
+            sig[(rel / d).as_posix() + "/"] = None
+        for f in filenames:
+            p = Path(dirpath) / f
+            sig[(rel / f).as_posix()] = (p.stat().st_size, file_digest(p))
+    return sig
+
+
+def describe_difference(want, got) -> str:
+    missing = sorted(set(want) - set(got))
+    extra = sorted(set(got) - set(want))
+    differ = sorted(k for k in set(want) & set(got) if want[k] != got[k])
+    parts = []
+    for label, names in (("missing", missing), ("unexpected", extra), ("different", differ)):
+        if names:
+            parts.append(f"{len(names)} {label} (first: {names[0]})")
+    return "; ".join(parts) or "identical"
+
+
+def make_payload(scale: float) -> Path:
+    """The zipped payload, made once for each generator and scale."""
+    suffix = "" if scale == 1 else f"-x{scale:g}"
+    tree = BENCH / f"payload{suffix}"
+    archive = BENCH / f"payload{suffix}.zip"
+    stamp = BENCH / f"payload{suffix}.stamp"
+    generator = HOST_BIN / "make-payload"
+    want = f"{file_digest(generator)} {scale!r}\n"
+    if archive.exists() and tree.exists() and stamp.exists() and stamp.read_text() == want:
+        return archive
+    say(f"bench: generating the payload into {tree.relative_to(ROOT)}")
+    shutil.rmtree(tree, ignore_errors=True)
+    archive.unlink(missing_ok=True)
+    BENCH.mkdir(parents=True, exist_ok=True)
+    run_checked([str(generator), str(tree), repr(scale)], stdout=subprocess.DEVNULL)
+    part = archive.with_suffix(".zip.part")
+    part.unlink(missing_ok=True)
+    # Info-ZIP zip, deflate at its default level, as a release would be packed.
+    run_checked(["zip", "-q", "-r", str(part), "."], cwd=tree)
+    part.rename(archive)
+    stamp.write_text(want)
+    return archive
+
+
+def can_drop_caches() -> bool:
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as f:
+            f.write("1\n")
+        return True
+    except OSError:
+        return False
+
+
+def drop_caches():
+    os.sync()
+    with open("/proc/sys/vm/drop_caches", "w") as f:
+        f.write("3\n")
+
+
+def measure(cmd, cwd=None):
+    """Runs cmd; returns (exit status, wall seconds, peak resident KiB, stderr).
+
+    The peak comes from GNU time: a child forked from this Python process
+    would count Python's own pages in its peak, one forked from time does
+    not."""
+    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile("r") as peak:
+        start = time.perf_counter()
+        p = subprocess.run([TIME, "-f", "%M", "-o", peak.name, *cmd], cwd=cwd,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        wall = time.perf_counter() - start
+        err.seek(0)
+        text = peak.read().split()
+        kib = int(text[-1]) if text and text[-1].isdigit() else 0
+        return p.returncode, wall, kib, err.read().decode("utf-8", "replace")
+
+
+class Tool:
+    def __init__(self, name, argv):
+        self.name = name
+        self.argv = argv  # callable: output folder -> command line
+        self.times = {}
+        self.peaks = {}
+
+
+def run_tools(tools, floor_cmds, runs, mode, reference, out_root, droppable):
+    """One mode (cold or warm): every tool `runs` times, taking turns.
+
+    The trees stay until the mode is over. ext4 will not reuse an inode
+    within half a minute of its deletion while the inode table is cached,
+    and scans past every such inode: a run right after the previous run's
+    4,000 files were deleted pays that scan for each file it creates, and
+    the figures measure the last run's clean-up instead of the tool."""
+    for t in tools:
+        t.times[mode], t.peaks[mode] = [], []
+    floors = {k: [] for k in floor_cmds}
+    checked = set()
+    mode_root = out_root / mode
+    mode_root.mkdir(parents=True)
+    if mode == "warm":
+        if droppable:
+            drop_caches()  # the inode tables of earlier trees, not the archive
+        # Once each, unmeasured: the archives and programs into memory.
+        for t in tools:
+            out = mode_root / f"warmup-{t.name}"
+            out.mkdir()
+            measure(t.argv(out))
+        for cmd in floor_cmds.values():
+            measure(cmd)
+    for i in range(runs):
+        order = tools[i % len(tools):] + tools[:i % len(tools)]
+        for t in order:
+            out = mode_root / f"{t.name}-{i}"
+            out.mkdir()
+            os.sync()  # the last run's writes are not this run's work
+            if mode == "cold":
+                drop_caches()
+            rc, wall, peak, err = measure(t.argv(out))
+            if rc != 0:
+                raise SystemExit(f"bench: {t.name} failed with exit status {rc}: {err[:2000]}")
+            if t.name not in checked:
+                got = tree_signature(out)
+                if got != reference:
+                    raise SystemExit(f"bench: {t.name} unpacked a different tree: "
+                                     f"{describe_difference(reference, got)}")
+                checked.add(t.name)
+            t.times[mode].append(wall)
+            t.peaks[mode].append(peak)
+        for name, cmd in floor_cmds.items():
+            if mode == "cold":
+                drop_caches()
+            rc, wall, _, err = measure(cmd)
+            if rc != 0:
+                raise SystemExit(f"bench: inflate-floor failed: {err[:2000]}")
+            floors[name].append(wall)
+    shutil.rmtree(mode_root)
+    return floors
+
+
+def report(tools, floors, mode, runs):
+    ours = tools[0]
+    med = {t.name: statistics.median(t.times[mode]) for t in tools}
+    floor2 = statistics.median(floors["floor, 2 threads"])
+    say(f"  {'':28} {'median s':>9} {'min s':>7} {'max s':>7} {'peak MiB':>9} {'ours/this':>10}")
+    for t in tools:
+        ratio = "" if t is ours else f"{med[ours.name] / med[t.name]:10.2f}"
+        say(f"  {t.name:28} {med[t.name]:9.3f} {min(t.times[mode]):7.3f} {max(t.times[mode]):7.3f} "
+            f"{max(t.peaks[mode]) / 1024:9.1f} {ratio}")
+    for name, values in floors.items():
+        m = statistics.median(values)
+        say(f"  {name:28} {m:9.3f} {min(values):7.3f} {max(values):7.3f} {'':>9} "
+            f"{med[ours.name] / m:10.2f}")
+    peak = max(ours.peaks[mode]) / 1024
+    goals = [
+        (f"ours <= {GOAL_UNZIP} x unzip", med[ours.name] / med["unzip"], GOAL_UNZIP),
+        (f"ours <= {GOAL_BSDTAR:g} x bsdtar", med[ours.name] / med["bsdtar"], GOAL_BSDTAR),
+        (f"ours <= {GOAL_FLOOR} x floor (2 threads)", med[ours.name] / floor2, GOAL_FLOOR),
+        (f"peak memory < {GOAL_MEMORY} MiB", peak, GOAL_MEMORY),
+    ]
+    say(f"  goals ({runs} runs):")
+    for label, value, limit in goals:
+        verdict = "met" if value <= limit else "MISSED"
+        say(f"    {label:34} {value:8.2f}   {verdict}")
+
+
+def wine_install(archive: Path, reference, runs: int):
+    """The whole installation under Wine, end to end, as a user would run it."""
+    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+    from winetest import WinePrefix  # noqa: E402
+
+    stub = WIN_BIN / "ruduvizide-stub.exe"
+    installer = WIN_BIN / "ravozi-rt-installer.exe"
+    if not stub.exists() or not installer.exists():
+        if not (ROOT / "build" / "windows" / "CMakeCache.txt").exists():
+            run_checked(["cmake", "--preset", "windows"], cwd=ROOT, stdout=subprocess.DEVNULL)
+        run_checked(["cmake", "--build", "--preset", "windows", "--target", "ruduvizide-stub",
+                     "ravozi-rt-installer"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    sfx = BENCH / "ruduvizide.exe"
+    with open(sfx, "wb") as out:
+        for part in (stub, archive):
+            with open(part, "rb") as f:
+                shutil.copyfileobj(f, out, 1 << 20)
+
+    say("Wine: full installation of the payload (ravozi-rt-installer.exe -> ruduvizide.exe)")
+    for exe in (installer, stub):
+        built = time.strftime("%Y-%m-%d %H:%M", time.localtime(exe.stat().st_mtime))
+        say(f"  {exe.relative_to(ROOT)} (built {built})")
+    start = time.perf_counter()
+    with WinePrefix() as w:
+        boot = time.perf_counter() - start
+        work = w.drive_c / "benchrun"
+        work.mkdir()
+        shutil.copy(installer, work / installer.name)
+        times, alone = [], []
+        # A fresh folder for every run, deleted only at the end: see run_tools
+        # on what deleting just before a run costs.
+        for i in range(runs):
+            name = "rt" if i == 0 else f"rt-{i + 1}"
+            w.reg_delete(r"SOFTWARE\Vurarido")
+            shutil.copy(sfx, work / "ruduvizide.exe")
+            os.sync()
+            t0 = time.perf_counter()
+            r = w.run(work / installer.name, cwd=work, stdin=f"C:\\bench\\{name}\n\n".encode(),
+                      timeout=1800)
+            times.append(time.perf_counter() - t0)
+            out = r.stdout.replace(b"\r\n", b"\n")
+            if r.returncode != 0 or b"Finished successfully" not in out:
+                raise SystemExit(f"bench: the installer failed ({r.returncode}): "
+                                 f"{out[-1500:]!r} {r.stderr[-1500:]!r}")
+            if (work / "ruduvizide.exe").exists():
+                raise SystemExit("bench: the installer left ruduvizide.exe behind")
+            if i == 0:
+                got = tree_signature(w.drive_c / "bench" / name)
+                if got != reference:
+                    raise SystemExit("bench: the installed tree differs: "
+                                     f"{describe_difference(reference, got)}")
+            # The extractor on its own, to tell its share from the installer's.
+            shutil.copy(sfx, work / "alone.exe")
+            os.sync()
+            t0 = time.perf_counter()
+            r = w.run(work / "alone.exe", ["-qq", "-d", f"C:\\alone\\{i + 1}"], cwd=work,
+                      timeout=1800)
+            alone.append(time.perf_counter() - t0)
+            if r.returncode != 0:
+                raise SystemExit(f"bench: ruduvizide.exe failed under Wine: {r.stderr[-1500:]!r}")
+            (work / "alone.exe").unlink()
+    say(f"  prefix set up in {boot:.1f} s (not counted)")
+    say(f"  installer, end to end:     median {statistics.median(times):7.3f} s  "
+        f"(runs: {', '.join(f'{t:.2f}' for t in times)})")
+    say(f"  ruduvizide.exe -qq alone:  median {statistics.median(alone):7.3f} s  "
+        f"(runs: {', '.join(f'{t:.2f}' for t in alone)})")
+
+
+def syscalls(tools, out_root):
+    """One run of each tool under strace -c: where the system time goes."""
+    for t in tools:
+        out = out_root / f"strace-{t.name}"
+        out.mkdir(parents=True)
+        log = out_root / f"strace-{t.name}.txt"
+        run_checked(["strace", "-f", "-c", "-o", str(log), *t.argv(out)],
+                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(out)
+        lines = log.read_text().splitlines()
+        say(f"  {t.name}: " + "; ".join(
+            f"{cols[-1]} {cols[3]}" for cols in (l.split() for l in lines[2:12])
+            if len(cols) >= 5 and cols[3].isdigit()))
+        total = lines[-1].split() if lines else []
+        say(f"    total: {total[3] if len(total) > 3 else '?'} calls")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawTextHelpFormatter)
+    ap.add_argument("--runs", type=int, default=5, help="timed runs per tool and mode (5)")
+    ap.add_argument("--scale", type=float, default=1.0, help="payload size factor (1)")
+    ap.add_argument("--cache", choices=["auto", "cold", "warm", "both"], default="auto",
+                    help="auto: cold and warm when the cache can be dropped, else warm")
+    ap.add_argument("--stub", type=Path, help="another native stub to time (default: host build)")
+    ap.add_argument("--wine", dest="wine", action="store_true", default=None)
+    ap.add_argument("--no-wine", dest="wine", action="store_false")
+    ap.add_argument("--wine-runs", type=int, default=3)
+    ap.add_argument("--syscalls", action="store_true", help="also count system calls with strace")
+    args = ap.parse_args()
+
+    for tool in ("zip", "unzip", "bsdtar", TIME):
+        if not shutil.which(tool):
+            raise SystemExit(f"bench: {tool} is missing (scripts/install-deps installs it)")
+    targets = ["make-payload", "inflate-floor"] + ([] if args.stub else ["ruduvizide-stub"])
+    build_host(targets)
+    stub = args.stub or HOST_BIN / "ruduvizide-stub"
+
+    archive = make_payload(args.scale)
+    tree = archive.with_suffix("")
+    reference = tree_signature(tree)
+    files = sum(1 for v in reference.values() if v is not None)
+    folders = len(reference) - files
+    size = sum(v[0] for v in reference.values() if v is not None)
+    sfx = BENCH / "sfx"
+    with open(sfx, "wb") as out:
+        for part in (stub, archive):
+            with open(part, "rb") as f:
+                shutil.copyfileobj(f, out, 1 << 20)
+    sfx.chmod(0o755)
+
+    say(f"payload: {files} files, {folders} folders, {size / 2**20:.1f} MiB; "
+        f"{archive.name} {archive.stat().st_size / 2**20:.1f} MiB; {os.cpu_count()} cores")
+    say(f"ours: {stub}")
+
+    out_root = BENCH / "out"
+    shutil.rmtree(out_root, ignore_errors=True)
+    out_root.mkdir(parents=True)
+    tools = [
+        Tool("ruduvizide (ours)", lambda d: [str(sfx), "-qq", "-d", str(d)]),
+        Tool("unzip", lambda d: ["unzip", "-qq", "-o", str(archive), "-d", str(d)]),
+        Tool("bsdtar", lambda d: ["bsdtar", "-xf", str(archive), "-C", str(d)]),
+    ]
+    floor_cmds = {
+        "floor, 2 threads": [str(HOST_BIN / "inflate-floor"), str(archive), "2"],
+        "floor, 1 thread": [str(HOST_BIN / "inflate-floor"), str(archive), "1"],
+    }
+    droppable = can_drop_caches()
+    modes = {"auto": ["cold", "warm"] if droppable else ["warm"], "both": ["cold", "warm"],
+             "cold": ["cold"], "warm": ["warm"]}[args.cache]
+    if "cold" in modes and not droppable:
+        raise SystemExit("bench: the page cache cannot be dropped here; use --cache warm")
+    for mode in modes:
+        say()
+        say("load average before: " + " ".join(f"{x:.2f}" for x in os.getloadavg()) +
+            " (other work on the machine shows in the figures)")
+        say({"cold": "cold: page cache dropped before every run",
+             "warm": "warm: archive and programs already in the page cache"}[mode])
+        floors = run_tools(tools, floor_cmds, args.runs, mode, reference, out_root, droppable)
+        report(tools, floors, mode, args.runs)
+
+    if args.syscalls:
+        say()
+        say("system calls, one run each (strace -c -f), by time spent in them:")
+        syscalls(tools, out_root)
+
+    wine = args.wine
+    if wine is None:
+        wine = bool(shutil.which("wine")) and (ROOT / "build" / "windows").is_dir()
+    if wine:
+        say()
+        wine_install(archive, reference, args.wine_runs)
+    shutil.rmtree(out_root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
