@@ -100,6 +100,60 @@ bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len);
 std::string_view raw_command_line();
 #endif
 
+// How many processors this process may run on; at least 1.
+unsigned processor_count();
+
+// A lock straight from the system: std::mutex reports failure by throwing,
+// which would bring the C++ exception machinery into the program.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  alignas(8) unsigned char m_[64];
+};
+
+class Lock {
+ public:
+  explicit Lock(Mutex& m) : m_(m) { m_.lock(); }
+  ~Lock() { m_.unlock(); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  Mutex& m_;
+};
+
+// A thread that runs fn(arg) once; joined when it goes out of scope. There is
+// no way to report a failure from inside, so fn keeps its results in arg.
+class Thread {
+ public:
+  Thread() = default;
+  ~Thread() { join(); }
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // Fails, leaving nothing running, when the system has no thread to give.
+  Err start(void (*fn)(void*), void* arg);
+  void join();
+
+ private:
+  void (*fn_)(void*) = nullptr;
+  void* arg_ = nullptr;
+  intptr_t h_ = 0;
+  bool running_ = false;
+#ifdef _WIN32
+  static unsigned __stdcall enter(void* self);
+#else
+  static void* enter(void* self);
+#endif
+};
+
 // UTF-8 text to standard output / standard error.
 void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);

@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,17 +17,26 @@ namespace {
 
 int fd_of(const File& f) { return static_cast<int>(f.native()); }
 
+// strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the
+// buffer and returns a status.
+[[maybe_unused]] const char* message_of(const char* gnu, const char*) { return gnu; }
+[[maybe_unused]] const char* message_of(int posix, const char* buf) {
+  return posix == 0 ? buf : "unknown error";
+}
+
 }  // namespace
 
 void error_text(Err e, char* buf, size_t cap) {
   if (cap == 0) return;
+  char tmp[256];
   const char* text;
   switch (e) {
     case kErrEof: text = "unexpected end of file"; break;
     case kErrNotDir: text = "not a directory"; break;
     case kErrPathTooLong: text = "path too long"; break;
     case kErrBadPath: text = "path cannot be represented"; break;
-    default: text = std::strerror(static_cast<int>(e)); break;
+    // Workers report at the same time, and strerror may share one buffer.
+    default: text = message_of(::strerror_r(static_cast<int>(e), tmp, sizeof tmp), tmp); break;
   }
   size_t n = std::strlen(text);
   if (n >= cap) n = cap - 1;
@@ -178,6 +190,55 @@ bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
   out[arg.size()] = '\0';
   *len = arg.size();
   return true;
+}
+
+unsigned processor_count() {
+  // The affinity mask, not the machine: a container or `taskset` may give
+  // this process fewer processors than the system has.
+  cpu_set_t set;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return static_cast<unsigned>(n);
+  }
+  long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<unsigned>(n) : 1;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
+
+Mutex::Mutex() { new (m_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
+Mutex::~Mutex() { ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(m_)); }
+// A default mutex fails only when misused, which these few callers do not do.
+void Mutex::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(m_)); }
+void Mutex::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(m_)); }
+
+static_assert(sizeof(pthread_t) <= sizeof(intptr_t));
+
+void* Thread::enter(void* self) {
+  auto* t = static_cast<Thread*>(self);
+  t->fn_(t->arg_);
+  return nullptr;
+}
+
+Err Thread::start(void (*fn)(void*), void* arg) {
+  if (running_) return EBUSY;
+  fn_ = fn;
+  arg_ = arg;
+  pthread_t id;
+  int e = ::pthread_create(&id, nullptr, &Thread::enter, this);
+  if (e != 0) return e;
+  h_ = 0;
+  std::memcpy(&h_, &id, sizeof id);
+  running_ = true;
+  return 0;
+}
+
+void Thread::join() {
+  if (!running_) return;
+  pthread_t id;
+  std::memcpy(&id, &h_, sizeof id);
+  ::pthread_join(id, nullptr);
+  running_ = false;
 }
 
 static void write_fd(int fd, std::string_view text) {

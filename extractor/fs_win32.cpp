@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 
+#include <process.h>
+
 #include <cstring>
 
 namespace rdz::fs {
@@ -354,6 +356,57 @@ bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
   out[m] = '\0';
   *len = static_cast<size_t>(m);
   return true;
+}
+
+unsigned processor_count() {
+  // The affinity mask, not the machine: a job object or `start /affinity`
+  // may give this process fewer processors than the system has.
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process) {
+    unsigned n = 0;
+    for (; process; process &= process - 1) ++n;
+    return n;
+  }
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  return si.dwNumberOfProcessors ? si.dwNumberOfProcessors : 1;
+}
+
+static_assert(sizeof(SRWLOCK) <= 64);
+
+Mutex::Mutex() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(m_)); }
+Mutex::~Mutex() = default;  // a slim lock holds nothing to free
+void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
+
+unsigned __stdcall Thread::enter(void* self) {
+  auto* t = static_cast<Thread*>(self);
+  t->fn_(t->arg_);
+  return 0;
+}
+
+Err Thread::start(void (*fn)(void*), void* arg) {
+  if (running_) return ERROR_BUSY;
+  fn_ = fn;
+  arg_ = arg;
+  // Through the C runtime rather than CreateThread, so that the runtime
+  // knows the thread its functions are called from.
+  uintptr_t h = _beginthreadex(nullptr, 0, &Thread::enter, this, 0, nullptr);
+  if (h == 0) {
+    Err e = last_error();
+    return e ? e : ERROR_NOT_ENOUGH_MEMORY;
+  }
+  h_ = static_cast<intptr_t>(h);
+  running_ = true;
+  return 0;
+}
+
+void Thread::join() {
+  if (!running_) return;
+  HANDLE h = reinterpret_cast<HANDLE>(h_);
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
+  running_ = false;
 }
 
 std::string_view raw_command_line() {
