@@ -113,18 +113,40 @@ int run(const std::string_view* args, int count) {
     rep.error("\n");
     return rdz::kExitArchive;
   }
-  // One block for all buffers, from malloc: operator new would pull the C++
-  // exception machinery into a program that has no use for it.
-  void* mem = std::malloc(sizeof(rdz::Workspace));
-  if (!mem) {
-    rep.error("ruduvizide: out of memory\n");
-    return rdz::kExitInternal;
+  // A worker per processor, up to four: past that the disk sets the pace, not
+  // inflating. Each one's buffers in one block from malloc: operator new
+  // would pull the C++ exception machinery into a program that has no use
+  // for it.
+  constexpr unsigned kMostWorkers = 4;
+  unsigned workers = rdz::fs::processor_count();
+  if (workers > kMostWorkers) workers = kMostWorkers;
+  rdz::Workspace* ws[kMostWorkers];
+  unsigned made = 0;
+  for (; made < workers; ++made) {
+    void* mem = std::malloc(sizeof(rdz::Workspace));
+    if (!mem) break;
+    auto* w = new (mem) rdz::Workspace;
+    // A worker less rather than no extraction; the first one's failure is
+    // for extract() to report.
+    if (made > 0 && !w->ready()) {
+      w->~Workspace();
+      std::free(mem);
+      break;
+    }
+    ws[made] = w;
   }
-  auto* ws = new (mem) rdz::Workspace;
-  rdz::FileSource src(self, size);
-  int rc = rdz::extract(src, {dir, dir_len}, opt, *ws, rep);
-  ws->~Workspace();
-  std::free(mem);
+  int rc;
+  if (made == 0) {
+    rep.error("ruduvizide: out of memory\n");
+    rc = rdz::kExitInternal;
+  } else {
+    rdz::FileSource src(self, size);
+    rc = rdz::extract(src, {dir, dir_len}, opt, ws, made, rep);
+  }
+  for (unsigned i = 0; i < made; ++i) {
+    ws[i]->~Workspace();
+    std::free(ws[i]);
+  }
   return rc;
 }
 

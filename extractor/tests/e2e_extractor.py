@@ -8,6 +8,7 @@ Usage: e2e_extractor.py --bin-dir BUILD/bin --dist-dir BUILD/dist --source-dir S
 
 import argparse
 import filecmp
+import random
 import shutil
 import subprocess
 import sys
@@ -143,6 +144,30 @@ class SelfExtractor(unittest.TestCase):
             self.assertIn(b"bin/win32/AUX.dll: refused: reserved device name", r.stderr)
             self.assertFalse((WINE.drive_c / "refused" / "bin" / "win32" / "a.dll").exists())
             self.assertIsNone(install_dir_value())
+
+    def test_many_files_unpack_side_by_side(self):
+        # Enough for several workers: hundreds of small files in nested
+        # folders and a few large ones, some that deflate and some that do not.
+        rng = random.Random(7)
+        with tempfile.TemporaryDirectory() as d:
+            src = Path(d) / "payload"
+            for i in range(300):
+                folder = src / f"lib{i % 3}" / f"part{i % 5}"
+                folder.mkdir(parents=True, exist_ok=True)
+                size = 2_000_000 if i % 100 == 7 else rng.randrange(100, 20_000)
+                data = rng.randbytes(size) if i % 2 else bytes(rng.choices(b"abcd ", k=size))
+                (folder / f"f{i}.dll").write_bytes(data)
+            archive = Path(d) / "ruduvizide.exe"
+            pack(src, archive)
+            shutil.copy(archive, self.work / "many.exe")
+            r = WINE.run(self.work / "many.exe", ["-qq", "-d", "C:\\many"], cwd=self.work)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            target = WINE.drive_c / "many"
+            assert_same_tree(self, target, src)
+            self.assertEqual([p for p in target.rglob("*") if p.name.endswith(".tmp")], [])
+            r = WINE.run(self.work / "many.exe", ["-q", "-u", "-d", "C:\\many"], cwd=self.work)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.assertIn(b" 0 files unpacked (0 bytes), 300 up to date, ", r.stdout)
 
     def test_bad_options_show_usage(self):
         r = self.extract("-x")

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -324,6 +325,181 @@ TEST_F(Extract, LongPathsAreRefusedPerEntry) {
   for (int i = 0; i < 17; ++i) dir += "/" + std::string(200, 'e');  // over fs::kMaxPath
   EXPECT_EQ(run(build_zip({file("a", "1")}), {}, dir), kExitTarget);
   EXPECT_NE(cap.err.find("target directory name is too long"), std::string::npos);
+}
+
+// --- Several workers --------------------------------------------------------
+
+// Bytes that deflate well or not at all, the same on every run.
+std::string filler(size_t n, uint32_t seed, bool compressible) {
+  std::string s(n, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < n; ++i) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    s[i] = compressible ? static_cast<char>('a' + (x >> 8) % 4) : static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
+class Workers : public Extract {
+ protected:
+  int run_with(const std::string& zip, cli::Options opt = {}) {
+    cap = Capture{};
+    totals = Totals{};
+    Workspace* both[] = {ws.get(), second.get()};
+    zip::MemorySource src(zip.data(), zip.size());
+    return extract(src, target.string(), opt, both, 2, cap, &totals);
+  }
+  int quiet_run(const std::string& zip, bool update = false) {
+    cli::Options opt;
+    opt.quiet = 2;
+    opt.update = update;
+    return run_with(zip, opt);
+  }
+
+  // Enough files for two workers, under "pad/".
+  static std::vector<TestEntry> padding() {
+    std::vector<TestEntry> v;
+    for (int i = 0; i < 100; ++i) {
+      v.push_back(file("pad/p" + std::to_string(i), filler(6000 + i, i, i % 2 == 0)));
+    }
+    return v;
+  }
+
+  std::unique_ptr<Workspace> second = std::make_unique<Workspace>();
+};
+
+TEST_F(Workers, ShareAnArchiveAndEachFileIsWhole) {
+  std::vector<TestEntry> entries;
+  std::vector<std::string> expect;
+  for (const char* d : {"bin/", "bin/win32/", "lib/", "lib/x64/deep/"}) {
+    entries.push_back(test::dir_entry(d));
+  }
+  for (int i = 0; i < 400; ++i) {
+    std::string name = std::string(i % 3 ? "lib/x64/deep/" : "bin/win32/") + "f" + std::to_string(i);
+    // Big ones among the small, to be started first; some stored.
+    size_t size = i % 97 == 5 ? (3u << 20) + i : 100u + 37u * i;
+    TestEntry e = file(name, filler(size, i, i % 4 != 1), 1600000000 + i);
+    if (i % 5 == 0) e.method = 0;
+    expect.push_back(name + "=" + e.data);
+    entries.push_back(std::move(e));
+  }
+  const std::string zip = build_zip(entries);
+  ASSERT_EQ(run_with(zip), kExitOk) << cap.err;
+  EXPECT_EQ(totals.workers, 2u);
+  EXPECT_EQ(totals.files, 400u);
+  EXPECT_EQ(totals.dirs, 4u);
+  EXPECT_TRUE(cap.err.empty()) << cap.err;
+  for (const char* d : {"bin/", "bin/win32/", "lib/", "lib/x64/", "lib/x64/deep/"}) {
+    expect.push_back(d);
+  }
+  std::sort(expect.begin(), expect.end());
+  EXPECT_EQ(tree(target), expect);  // no temporaries either
+  EXPECT_EQ(mtime_of(target / "lib/x64/deep/f398"), 1600000398);
+  // A whole line for each entry, in whatever order, and the summary last.
+  size_t lines = 0;
+  for (char c : cap.out) lines += c == '\n';
+  EXPECT_EQ(lines, 405u);
+  EXPECT_NE(cap.out.find("   unpacked: bin/win32/f0\n"), std::string::npos);
+  EXPECT_NE(cap.out.find("  directory: lib/x64/deep/\n"), std::string::npos);
+  EXPECT_EQ(cap.out.substr(cap.out.rfind('\n', cap.out.size() - 2) + 1),
+            "ruduvizide: 400 files unpacked (" + std::to_string(totals.bytes) +
+                " bytes), 4 directories\n");
+
+  // Again with -u: everything is up to date, nothing is rewritten.
+  ASSERT_EQ(quiet_run(zip, true), kExitOk) << cap.err;
+  EXPECT_EQ(totals.skipped, 400u);
+  EXPECT_EQ(totals.files, 0u);
+}
+
+TEST_F(Workers, OneWorkerForASmallArchive) {
+  ASSERT_EQ(run_with(build_zip({file("a", "1"), file("b", "2")})), kExitOk) << cap.err;
+  EXPECT_EQ(totals.workers, 1u);
+  ASSERT_EQ(run_with(build_zip(padding())), kExitOk) << cap.err;
+  EXPECT_EQ(totals.workers, 2u);
+}
+
+// Where two entries reach one file, the archive's order decides the result,
+// so such an archive is unpacked in that order, by one worker.
+TEST_F(Workers, EntriesForOnePathKeepArchiveOrder) {
+  struct Case {
+    const char* what;
+    std::vector<TestEntry> entries;
+    std::vector<std::string> expect;  // beside pad/
+    int rc;
+  };
+  std::vector<TestEntry> dups;
+  for (int i = 0; i < 50; ++i) dups.push_back(file("d/same.txt", "version " + std::to_string(i)));
+  const Case cases[] = {
+      {"duplicates", dups, {"d/", "d/same.txt=version 49"}, kExitOk},
+      {"file, then a directory of its name",
+       {file("x", "file first"), test::dir_entry("x/"), file("x/y", "under")},
+       {"x=file first"}, kExitEntries},
+      {"a directory, then a file of its name",
+       {file("x/y", "under"), file("x", "file later")},
+       {"x/", "x/y=under"}, kExitEntries},
+      {"names equal but for case", {file("ABC", "upper"), file("abc", "lower")},
+       {"ABC=upper", "abc=lower"}, kExitOk},
+      {"a directory equal but for case",
+       {file("Lib/a", "a"), file("lib", "file")}, {"Lib/", "Lib/a=a", "lib=file"}, kExitOk},
+      {"a possible short name", {file("PROGRA~1.TXT", "short")}, {"PROGRA~1.TXT=short"}, kExitOk},
+      {"non-ASCII names of one shape",
+       {file("caf\xC3\xA9", "e"), file("caf\xC3\xBC", "u")},
+       {"caf\xC3\xA9=e", "caf\xC3\xBC=u"}, kExitOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    stdfs::remove_all(target);
+    std::vector<TestEntry> entries = padding();
+    entries.insert(entries.end(), c.entries.begin(), c.entries.end());
+    EXPECT_EQ(quiet_run(build_zip(entries)), c.rc) << cap.err;
+    EXPECT_EQ(totals.workers, 1u);
+    std::vector<std::string> got;
+    for (const std::string& t : tree(target)) {
+      if (t.rfind("pad/", 0) != 0) got.push_back(t);
+    }
+    EXPECT_EQ(got, c.expect);
+  }
+}
+
+TEST_F(Workers, DirectoriesNamedTwiceDoNotHoldThemBack) {
+  std::vector<TestEntry> entries = padding();
+  entries.push_back(test::dir_entry("pad/"));
+  entries.push_back(test::dir_entry("PAD/"));
+  ASSERT_EQ(quiet_run(build_zip(entries)), kExitOk) << cap.err;
+  EXPECT_EQ(totals.workers, 2u);
+}
+
+TEST_F(Workers, BadEntriesFailAloneAndLeaveNothingBehind) {
+  std::vector<TestEntry> entries = padding();
+  for (int i = 0; i < 40; ++i) {
+    TestEntry e = file("bad/b" + std::to_string(i), filler(20000, 100 + i, true));
+    if (i % 4 == 0) e.crc = 1234;
+    if (i % 4 == 1) e.payload = std::string(40, '\xFF');
+    entries.push_back(std::move(e));
+  }
+  EXPECT_EQ(quiet_run(build_zip(entries)), kExitEntries);
+  EXPECT_EQ(totals.workers, 2u);
+  EXPECT_EQ(totals.failed, 20u);
+  EXPECT_EQ(totals.files, 100u + 20u);
+  size_t files = 0;
+  for (auto& it : stdfs::recursive_directory_iterator(target)) {
+    EXPECT_EQ(it.path().filename().string().rfind(".rdz-", 0), std::string::npos) << it.path();
+    files += it.is_regular_file();
+  }
+  EXPECT_EQ(files, 120u);
+  EXPECT_NE(cap.err.find("ruduvizide: bad/b8: not unpacked: CRC-32 mismatch\n"), std::string::npos)
+      << cap.err;
+  EXPECT_NE(cap.err.find("ruduvizide: bad/b9: not unpacked: compressed data is corrupt\n"),
+            std::string::npos);
+  EXPECT_NE(cap.err.find("20 entries were not unpacked"), std::string::npos);
+}
+
+TEST_F(Workers, RefusalsStillStopEverythingBeforeAnyWrite) {
+  std::vector<TestEntry> entries = padding();
+  entries.push_back(file("../escape", "evil"));
+  EXPECT_EQ(quiet_run(build_zip(entries)), kExitEntries);
+  EXPECT_FALSE(stdfs::exists(target));
+  EXPECT_NE(cap.err.find("1 entry refused; nothing was unpacked"), std::string::npos);
 }
 
 }  // namespace
