@@ -354,7 +354,9 @@ void check_tree(const Scratch& s, bool written, const std::set<std::string>& nam
 }
 
 void fuzz_extraction(const uint8_t* data, size_t size) {
-  static rdz::Workspace* ws = new rdz::Workspace;  // kept for the process's life
+  // Two workers, as on a two-processor machine: archives with enough to do
+  // are unpacked by both at once. Kept for the process's life.
+  static rdz::Workspace* const crew[] = {new rdz::Workspace, new rdz::Workspace};
   static Scratch scratch;
   rdz::zip::MemorySource src(data, size);
   uint64_t declared = 0;
@@ -369,7 +371,7 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
   rdz::Totals t;
   rdz::cli::Options opt;
   const std::string target = scratch.target().native();
-  int rc = rdz::extract(src, target, opt, *ws, rep, &t);
+  int rc = rdz::extract(src, target, opt, crew, 2, rep, &t);
   if (rc != rdz::kExitOk && rc != rdz::kExitEntries && rc != rdz::kExitArchive &&
       rc != rdz::kExitTarget) {
     broken("unexpected exit code");
@@ -385,7 +387,7 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
     // Again over the result: everything is up to date or replaced in place.
     opt.update = true;
     opt.quiet = 2;
-    int again = rdz::extract(src, target, opt, *ws, rep, &t);
+    int again = rdz::extract(src, target, opt, crew, 2, rep, &t);
     if (again != rdz::kExitOk) broken("updating a fresh extraction failed");
     check_tree(scratch, true, named_paths, nullptr);
   }
