@@ -4,6 +4,11 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define RDZ_CLMUL 1
+#endif
+
 namespace rdz {
 
 namespace {
@@ -241,7 +246,67 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   return Kind::file;
 }
 
+#ifdef RDZ_CLMUL
+#define RDZ_TARGET_CLMUL __attribute__((target("pclmul,sse2")))
+
+RDZ_TARGET_CLMUL inline __m128i load16(const unsigned char* q) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+}
+
+// x times x^k (k's two halves for the two halves of x), plus what follows.
+RDZ_TARGET_CLMUL inline __m128i fold16(__m128i x, __m128i k, __m128i next) {
+  return _mm_xor_si128(
+      _mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x00), _mm_clmulepi64_si128(x, k, 0x11)), next);
+}
+
+// CRC-32 by carry-less multiplication: 64 bytes at a time are folded into
+// four 128-bit lanes, the lanes into one, and that one reduced to 32 bits.
+// Several times the speed of the table-driven loop, on processors that have
+// the instruction; every byte checked still counts. `crc` is the register
+// itself (not inverted), `n` at least 64 and a multiple of 16.
+RDZ_TARGET_CLMUL uint32_t crc32_folded(uint32_t crc, const unsigned char* p, size_t n) {
+  // x^(512±32), x^(128±32), x^64 mod P, and Barrett's mu and P, all
+  // bit-reflected.
+  const __m128i k1k2 = _mm_set_epi64x(0x1c6e41596, 0x154442bd4);
+  const __m128i k3k4 = _mm_set_epi64x(0x0ccaa009e, 0x1751997d0);
+  const __m128i k5 = _mm_set_epi64x(0, 0x163cd6124);
+  const __m128i mu_p = _mm_set_epi64x(0x1f7011641, 0x1db710641);
+  const __m128i low32 = _mm_set_epi32(0, 0, 0, -1);
+  __m128i x0 = _mm_xor_si128(load16(p), _mm_cvtsi32_si128(static_cast<int>(crc)));
+  __m128i x1 = load16(p + 16), x2 = load16(p + 32), x3 = load16(p + 48);
+  p += 64;
+  n -= 64;
+  for (; n >= 64; p += 64, n -= 64) {
+    x0 = fold16(x0, k1k2, load16(p));
+    x1 = fold16(x1, k1k2, load16(p + 16));
+    x2 = fold16(x2, k1k2, load16(p + 32));
+    x3 = fold16(x3, k1k2, load16(p + 48));
+  }
+  x0 = fold16(fold16(fold16(x0, k3k4, x1), k3k4, x2), k3k4, x3);
+  for (; n >= 16; p += 16, n -= 16) x0 = fold16(x0, k3k4, load16(p));
+  // 128 bits to 64, then to 32, then Barrett's reduction to the remainder.
+  x0 = _mm_xor_si128(_mm_clmulepi64_si128(k3k4, x0, 0x01), _mm_srli_si128(x0, 8));
+  x0 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x0, low32), k5, 0x00),
+                     _mm_srli_si128(x0, 4));
+  __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x0, low32), mu_p, 0x10);
+  t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), mu_p, 0x00);
+  return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(_mm_xor_si128(t, x0), 4)));
+}
+#endif
+
 }  // namespace
+
+uint32_t crc32_update(uint32_t crc, const unsigned char* p, size_t n) {
+#ifdef RDZ_CLMUL
+  if (n >= 64 && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2")) {
+    const size_t bulk = n & ~size_t{15};
+    crc = ~crc32_folded(~crc, p, bulk);
+    p += bulk;
+    n -= bulk;
+  }
+#endif
+  return static_cast<uint32_t>(crc32_z(crc, p, n));
+}
 
 int64_t entry_mtime(const zip::Entry& e) {
   if (e.has_unix_mtime) return e.unix_mtime;
@@ -293,7 +358,12 @@ class Extraction {
   bool prepare_target(std::string_view target);
   // Pass two: the workers take entries until none is left.
   int unpack_all(unsigned workers);
-  bool claim(uint64_t* index);
+  // Entries a worker has claimed and not yet taken: [next, end).
+  struct Run {
+    uint64_t next = 0, end = 0;
+  };
+  static constexpr uint64_t kRun = 16;
+  bool claim(Run* run, uint64_t* index);
   bool is_first(uint64_t index) const;
   void changed(zip::Error err);
   std::string_view display_name(const zip::Entry& e, Workspace& ws, char* shown, size_t cap);
@@ -324,6 +394,7 @@ class Extraction {
   std::atomic<size_t> next_first_{0};
   std::atomic<uint64_t> next_{0};
   std::atomic<bool> stop_{false};
+  unsigned workers_ = 1;
 };
 
 // One thread's share of pass two, with its own Workspace.
@@ -593,7 +664,7 @@ bool Worker::unpack_dir(size_t rel_len) {
 }
 
 Failure Worker::copy_data(const zip::Entry& e, uint64_t data, const fs::File& out) {
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uint32_t crc = 0;
   uint64_t produced = 0;
   uint64_t left = e.csize;
   if (e.method == 0) {
@@ -607,7 +678,7 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, const fs::File& ou
         if (!x_.src_.read(data, ws_.out_, n)) return {"cannot read the archive"};
         p = ws_.out_;
       }
-      crc = crc32(crc, p, static_cast<uInt>(n));
+      crc = crc32_update(crc, p, n);
       if (fs::Err err = fs::write_all(out, p, n)) return {"cannot write", err};
       data += n;
       left -= n;
@@ -642,7 +713,7 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, const fs::File& ou
       // than after it has filled the disk.
       if (n > e.usize - produced) return {"data is longer than declared"};
       if (n) {
-        crc = crc32(crc, ws_.out_, static_cast<uInt>(n));
+        crc = crc32_update(crc, ws_.out_, n);
         if (fs::Err err = fs::write_all(out, ws_.out_, n)) return {"cannot write", err};
         produced += n;
       }
@@ -760,7 +831,8 @@ void Worker::run() {
   uint64_t at = 0;  // the index of the record cur reads next
   uint64_t index;
   zip::Entry e;
-  while (x_.claim(&index)) {
+  Extraction::Run run;
+  while (x_.claim(&run, &index)) {
     if (!cur || index < at) {
       cur.emplace(x_.src_, x_.ar_, ws_.cd_, sizeof ws_.cd_);
       at = 0;
@@ -789,7 +861,7 @@ bool Extraction::is_first(uint64_t index) const {
   return false;
 }
 
-bool Extraction::claim(uint64_t* index) {
+bool Extraction::claim(Run* run, uint64_t* index) {
   if (stop_.load(std::memory_order_relaxed)) return false;
   if (n_first_) {
     size_t k = next_first_.fetch_add(1, std::memory_order_relaxed);
@@ -799,8 +871,20 @@ bool Extraction::claim(uint64_t* index) {
     }
   }
   while (true) {
-    uint64_t i = next_.fetch_add(1, std::memory_order_relaxed);
-    if (i >= entries_) return false;
+    if (run->next == run->end) {
+      // A run of neighbours at a time: they mostly share a directory, and
+      // two workers creating files in one directory wait for each other's
+      // lock on it. Shorter runs towards the end keep the finish even.
+      uint64_t at = next_.load(std::memory_order_relaxed), n;
+      do {
+        if (at >= entries_) return false;
+        n = (entries_ - at) / (4 * workers_);
+        n = n < 1 ? 1 : n > kRun ? kRun : n;
+      } while (!next_.compare_exchange_weak(at, at + n, std::memory_order_relaxed));
+      run->next = at;
+      run->end = at + n;
+    }
+    uint64_t i = run->next++;
     if (!is_first(i)) {
       *index = i;
       return true;
@@ -816,6 +900,7 @@ void Extraction::changed(zip::Error err) {
 }
 
 int Extraction::unpack_all(unsigned workers) {
+  workers_ = workers;
   // Big entries first, in archive order, each worker's directory walk moving
   // only forward through them; unordered archives only.
   n_first_ = 0;

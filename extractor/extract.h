@@ -116,6 +116,10 @@ int extract(zip::Source& src, std::string_view target, const cli::Options& opt,
 int extract(zip::Source& src, std::string_view target, const cli::Options& opt,
             Workspace& ws, Reporter& rep, Totals* totals = nullptr);
 
+// Continues the CRC-32 that ZIP uses (as zlib's crc32() does; start from 0)
+// over `n` more bytes, at any length.
+uint32_t crc32_update(uint32_t crc, const unsigned char* p, size_t n);
+
 // The entry's modification time in seconds since 1970 UTC.
 int64_t entry_mtime(const zip::Entry& e);
 

@@ -502,5 +502,26 @@ TEST_F(Workers, RefusalsStillStopEverythingBeforeAnyWrite) {
   EXPECT_NE(cap.err.find("1 entry refused; nothing was unpacked"), std::string::npos);
 }
 
+TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
+  const std::string data = filler(70000, 9, false);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  for (size_t offset : {0, 1, 7, 15}) {
+    for (size_t n = 0; n < 600; ++n) {
+      uint32_t seed = static_cast<uint32_t>(n * 2654435761u);
+      ASSERT_EQ(crc32_update(seed, bytes + offset, n),
+                crc32(seed, bytes + offset, static_cast<uInt>(n)))
+          << "offset " << offset << ", length " << n;
+    }
+  }
+  // Long runs, and one crc continued over pieces of awkward sizes.
+  EXPECT_EQ(crc32_update(0, bytes, data.size()), crc32(0, bytes, static_cast<uInt>(data.size())));
+  uint32_t crc = 0;
+  for (size_t at = 0, step = 1; at < data.size(); at += step, step = step * 3 % 1000 + 1) {
+    crc = crc32_update(crc, bytes + at, std::min(step, data.size() - at));
+  }
+  EXPECT_EQ(crc, crc32(0, bytes, static_cast<uInt>(data.size())));
+  EXPECT_EQ(crc32_update(0, reinterpret_cast<const unsigned char*>("123456789"), 9), 0xCBF43926u);
+}
+
 }  // namespace
 }  // namespace rdz
