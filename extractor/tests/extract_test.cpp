@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -500,6 +502,46 @@ TEST_F(Workers, RefusalsStillStopEverythingBeforeAnyWrite) {
   EXPECT_EQ(quiet_run(build_zip(entries)), kExitEntries);
   EXPECT_FALSE(stdfs::exists(target));
   EXPECT_NE(cap.err.find("1 entry refused; nothing was unpacked"), std::string::npos);
+}
+
+// A file that changes once pass one has read its directory: the workers
+// stop with the archive's exit status instead of unpacking something else.
+class ChangingSource final : public zip::Source {
+ public:
+  explicit ChangingSource(std::string data) : data_(std::move(data)) {
+    cd_ = data_.size() - 22 - static_cast<unsigned char>(data_[data_.size() - 10]) -
+          (static_cast<unsigned char>(data_[data_.size() - 9]) << 8);
+  }
+  uint64_t size() const override { return data_.size(); }
+  bool read(uint64_t offset, void* buf, size_t n) override {
+    if (offset > data_.size() || n > data_.size() - offset) return false;
+    std::memcpy(buf, data_.data() + offset, n);
+    // Finding the archive and pass one see the directory as it was; after
+    // that its first record has lost its signature.
+    if (offset <= cd_ && offset + n > cd_ && cd_reads_++ >= 2) {
+      static_cast<char*>(buf)[cd_ - offset] ^= 0x55;
+    }
+    return true;
+  }
+
+ private:
+  std::string data_;
+  uint64_t cd_;
+  std::atomic<int> cd_reads_{0};
+};
+
+TEST_F(Workers, AnArchiveThatChangesUnderneathStopsThem) {
+  std::vector<TestEntry> entries = padding();
+  ChangingSource src(build_zip(entries));
+  Workspace* both[] = {ws.get(), second.get()};
+  cli::Options opt;
+  opt.quiet = 2;
+  EXPECT_EQ(extract(src, target.string(), opt, both, 2, cap, &totals), kExitArchive);
+  EXPECT_EQ(totals.workers, 2u);
+  // Said once, however many workers noticed.
+  const std::string said = "ruduvizide: archive changed while unpacking: ";
+  ASSERT_NE(cap.err.find(said), std::string::npos) << cap.err;
+  EXPECT_EQ(cap.err.find(said), cap.err.rfind(said));
 }
 
 TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
