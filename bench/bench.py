@@ -145,12 +145,13 @@ class Tool:
         self.peaks = {}
 
 
-def run_tools(tools, floor_cmds, runs, mode, reference, out_root, droppable):
+def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
     """One mode (cold or warm): every tool `runs` times, taking turns.
 
     The trees stay until the mode is over. ext4 will not reuse an inode
-    within half a minute of its deletion while the inode table is cached,
-    and scans past every such inode: a run right after the previous run's
+    within half a minute of its deletion, and scans past every such inode
+    (dropping the cache does not help: the inode table is read back as soon
+    as the first file is created): a run right after the previous run's
     4,000 files were deleted pays that scan for each file it creates, and
     the figures measure the last run's clean-up instead of the tool."""
     for t in tools:
@@ -160,8 +161,6 @@ def run_tools(tools, floor_cmds, runs, mode, reference, out_root, droppable):
     mode_root = out_root / mode
     mode_root.mkdir(parents=True)
     if mode == "warm":
-        if droppable:
-            drop_caches()  # the inode tables of earlier trees, not the archive
         # Once each, unmeasured: the archives and programs into memory.
         for t in tools:
             out = mode_root / f"warmup-{t.name}"
@@ -364,13 +363,17 @@ def main():
              "cold": ["cold"], "warm": ["warm"]}[args.cache]
     if "cold" in modes and not droppable:
         raise SystemExit("bench: the page cache cannot be dropped here; use --cache warm")
-    for mode in modes:
+    for n, mode in enumerate(modes):
+        if n:
+            # The last mode's trees were just deleted: let ext4 stop treating
+            # their inodes as recently freed (see run_tools).
+            time.sleep(31)
         say()
         say("load average before: " + " ".join(f"{x:.2f}" for x in os.getloadavg()) +
             " (other work on the machine shows in the figures)")
         say({"cold": "cold: page cache dropped before every run",
              "warm": "warm: archive and programs already in the page cache"}[mode])
-        floors = run_tools(tools, floor_cmds, args.runs, mode, reference, out_root, droppable)
+        floors = run_tools(tools, floor_cmds, args.runs, mode, reference, out_root)
         report(tools, floors, mode, args.runs)
 
     if args.syscalls:
@@ -382,6 +385,7 @@ def main():
     if wine is None:
         wine = bool(shutil.which("wine")) and (ROOT / "build" / "windows").is_dir()
     if wine:
+        time.sleep(31)  # as between the modes
         say()
         wine_install(archive, reference, args.wine_runs)
     shutil.rmtree(out_root, ignore_errors=True)
