@@ -11,6 +11,7 @@ cold (cache dropped before each run) and warm (archive already in memory).
 """
 
 import argparse
+import fcntl
 import hashlib
 import os
 import shutil
@@ -325,6 +326,14 @@ def main():
     for tool in ("zip", "unzip", "bsdtar", TIME):
         if not shutil.which(tool):
             raise SystemExit(f"bench: {tool} is missing (scripts/install-deps installs it)")
+    # One run at a time: two would share build/bench and each other's cores.
+    BENCH.mkdir(parents=True, exist_ok=True)
+    lock = open(BENCH / ".lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        say("bench: another run holds build/bench; waiting for it to finish")
+        fcntl.flock(lock, fcntl.LOCK_EX)
     targets = ["make-payload", "inflate-floor"] + ([] if args.stub else ["ruduvizide-stub"])
     build_host(targets)
     stub = args.stub or HOST_BIN / "ruduvizide-stub"
