@@ -701,7 +701,11 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, const fs::File& ou
       }
       z.next_out = ws_.out_;
       z.avail_out = sizeof ws_.out_;
-      rc = inflate(&z, Z_NO_FLUSH);
+      // Z_FINISH: an entry that fits the output buffer is inflated in one
+      // call, without zlib copying it into its window as well; a larger one
+      // goes on as with Z_NO_FLUSH, each call that does not end the stream
+      // answering Z_BUF_ERROR.
+      rc = inflate(&z, Z_FINISH);
       if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
         return {"compressed data is corrupt"};
       }
