@@ -93,7 +93,7 @@ def make_payload(scale: float) -> Path:
     if archive.exists() and tree.exists() and stamp.exists() and stamp.read_text() == want:
         return archive
     say(f"bench: generating the payload into {tree.relative_to(ROOT)}")
-    shutil.rmtree(tree, ignore_errors=True)
+    delete_trees(tree)
     archive.unlink(missing_ok=True)
     BENCH.mkdir(parents=True, exist_ok=True)
     run_checked([str(generator), str(tree), repr(scale)], stdout=subprocess.DEVNULL)
@@ -104,6 +104,34 @@ def make_payload(scale: float) -> Path:
     part.rename(archive)
     stamp.write_text(want)
     return archive
+
+
+# ext4 without a journal (as here) will not hand out an inode freed in the
+# last minute (six while its inode table is unwritten) and scans past each
+# such inode for every file it creates; dropping the page cache does not
+# help, the table comes back with the first file. Deleting a tree of 4,000
+# files and timing a run soon after measures that scan, not the tool. So
+# every tree is kept until the end, and a run starts no sooner than a
+# minute after the last one's trees were deleted.
+QUIET_AFTER_DELETE = 61
+
+
+def delete_trees(path: Path):
+    if path.exists():
+        shutil.rmtree(path)
+        os.sync()
+        (BENCH / ".deleted").write_text(f"{time.time()}\n")
+
+
+def wait_after_deletions():
+    try:
+        since = time.time() - float((BENCH / ".deleted").read_text())
+    except (OSError, ValueError):
+        return
+    if since < QUIET_AFTER_DELETE:
+        left = QUIET_AFTER_DELETE - since
+        say(f"bench: waiting {left:.0f} s for ext4 to settle after deleting the last trees")
+        time.sleep(left)
 
 
 def can_drop_caches() -> bool:
@@ -148,13 +176,7 @@ class Tool:
 
 def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
     """One mode (cold or warm): every tool `runs` times, taking turns.
-
-    The trees stay until the mode is over. ext4 will not reuse an inode
-    within half a minute of its deletion, and scans past every such inode
-    (dropping the cache does not help: the inode table is read back as soon
-    as the first file is created): a run right after the previous run's
-    4,000 files were deleted pays that scan for each file it creates, and
-    the figures measure the last run's clean-up instead of the tool."""
+    The trees stay (see QUIET_AFTER_DELETE)."""
     for t in tools:
         t.times[mode], t.peaks[mode] = [], []
     floors = {k: [] for k in floor_cmds}
@@ -195,7 +217,6 @@ def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
             if rc != 0:
                 raise SystemExit(f"bench: inflate-floor failed: {err[:2000]}")
             floors[name].append(wall)
-    shutil.rmtree(mode_root)
     return floors
 
 
@@ -301,7 +322,6 @@ def syscalls(tools, out_root):
         log = out_root / f"strace-{t.name}.txt"
         run_checked(["strace", "-f", "-c", "-o", str(log), *t.argv(out)],
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shutil.rmtree(out)
         lines = log.read_text().splitlines()
         say(f"  {t.name}: " + "; ".join(
             f"{cols[-1]} {cols[3]}" for cols in (l.split() for l in lines[2:12])
@@ -356,7 +376,7 @@ def main():
     say(f"ours: {stub}")
 
     out_root = BENCH / "out"
-    shutil.rmtree(out_root, ignore_errors=True)
+    delete_trees(out_root)
     out_root.mkdir(parents=True)
     tools = [
         Tool("ruduvizide (ours)", lambda d: [str(sfx), "-qq", "-d", str(d)]),
@@ -372,11 +392,11 @@ def main():
              "cold": ["cold"], "warm": ["warm"]}[args.cache]
     if "cold" in modes and not droppable:
         raise SystemExit("bench: the page cache cannot be dropped here; use --cache warm")
-    for n, mode in enumerate(modes):
-        if n:
-            # The last mode's trees were just deleted: let ext4 stop treating
-            # their inodes as recently freed (see run_tools).
-            time.sleep(31)
+    trees = len(modes) * len(tools) * args.runs + (len(tools) if "warm" in modes else 0)
+    say(f"trees kept until the end: {trees}, {trees * size / 2**30:.1f} GiB in "
+        f"{out_root.relative_to(ROOT)}")
+    wait_after_deletions()
+    for mode in modes:
         say()
         say("load average before: " + " ".join(f"{x:.2f}" for x in os.getloadavg()) +
             " (other work on the machine shows in the figures)")
@@ -394,10 +414,9 @@ def main():
     if wine is None:
         wine = bool(shutil.which("wine")) and (ROOT / "build" / "windows").is_dir()
     if wine:
-        time.sleep(31)  # as between the modes
         say()
         wine_install(archive, reference, args.wine_runs)
-    shutil.rmtree(out_root, ignore_errors=True)
+    delete_trees(out_root)
 
 
 if __name__ == "__main__":
