@@ -15,62 +15,6 @@ class StdReporter final : public rdz::Reporter {
   void error(std::string_view line) override { rdz::fs::write_stderr(line); }
 };
 
-uint64_t le(const unsigned char* p, int n) {
-  uint64_t v = 0;
-  for (int i = n; i-- > 0;) v = v << 8 | p[i];
-  return v;
-}
-
-// Where the program itself ends in its file, from its own headers (ELF or
-// PE); 0 when they cannot be read. Anything after that was appended.
-uint64_t program_end(const rdz::fs::File& f, uint64_t size) {
-  using rdz::fs::read_at;
-  unsigned char h[64];
-  if (size < sizeof h || read_at(f, 0, h, sizeof h) != 0) return 0;
-  uint64_t end = 0;
-  auto extend = [&](uint64_t at, uint64_t len) {
-    if (at <= size && len <= size - at && at + len > end) end = at + len;
-  };
-  if (h[0] == 0x7F && h[1] == 'E' && h[2] == 'L' && h[3] == 'F' && (h[4] == 1 || h[4] == 2) &&
-      h[5] == 1) {
-    const bool wide = h[4] == 2;
-    const uint64_t shoff = wide ? le(h + 0x28, 8) : le(h + 0x20, 4);
-    const uint64_t shsize = le(h + (wide ? 0x3A : 0x2E), 2), shnum = le(h + (wide ? 0x3C : 0x30), 2);
-    const uint64_t phoff = wide ? le(h + 0x20, 8) : le(h + 0x1C, 4);
-    const uint64_t phsize = le(h + (wide ? 0x36 : 0x2A), 2), phnum = le(h + (wide ? 0x38 : 0x2C), 2);
-    extend(0, wide ? 64 : 52);
-    extend(shoff, shsize * shnum);
-    extend(phoff, phsize * phnum);
-    for (uint64_t i = 0; i < shnum && shsize >= (wide ? 40u : 24u); ++i) {
-      unsigned char sh[40];
-      if (read_at(f, shoff + i * shsize, sh, wide ? 40 : 24) != 0) return 0;
-      if (le(sh + 4, 4) == 8) continue;  // NOBITS: no bytes in the file
-      extend(wide ? le(sh + 24, 8) : le(sh + 16, 4), wide ? le(sh + 32, 8) : le(sh + 20, 4));
-    }
-    return end;
-  }
-  if (h[0] == 'M' && h[1] == 'Z') {
-    const uint64_t pe = le(h + 0x3C, 4);
-    unsigned char coff[24];
-    if (pe > size || read_at(f, pe, coff, sizeof coff) != 0 || le(coff, 4) != 0x4550) return 0;
-    const uint64_t sections = le(coff + 6, 2), table = pe + 24 + le(coff + 20, 2);
-    extend(0, table + 40 * sections);
-    for (uint64_t i = 0; i < sections; ++i) {
-      unsigned char sec[40];
-      if (read_at(f, table + 40 * i, sec, sizeof sec) != 0) return 0;
-      extend(le(sec + 20, 4), le(sec + 16, 4));
-    }
-    // An unstripped build keeps its symbols and their names after the sections.
-    const uint64_t symbols = le(coff + 8, 4), count = le(coff + 12, 4);
-    unsigned char names[4];
-    if (symbols && read_at(f, symbols + 18 * count, names, 4) == 0) {
-      extend(symbols, 18 * count + le(names, 4));
-    }
-    return end;
-  }
-  return 0;
-}
-
 int usage(std::string_view bad) {
   if (!bad.empty()) {
     rdz::fs::write_stderr("ruduvizide: unknown or incomplete option: ");
@@ -105,14 +49,6 @@ int run(const std::string_view* args, int count) {
     return rdz::kExitArchive;
   }
   StdReporter rep;
-  // Nothing appended: say so, rather than search the program's own code for
-  // the end of an archive, where some instruction may happen to look like one.
-  if (program_end(self, size) == size) {
-    rep.error("ruduvizide: cannot read the archive: ");
-    rep.error(rdz::zip::describe(rdz::zip::Error::no_archive));
-    rep.error("\n");
-    return rdz::kExitArchive;
-  }
   // A worker per processor, up to four: past that the disk sets the pace, not
   // inflating. Each one's buffers in one block from malloc: operator new
   // would pull the C++ exception machinery into a program that has no use

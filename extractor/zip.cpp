@@ -93,32 +93,11 @@ const char* describe(Error e) {
   return "unknown error";
 }
 
-Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size) {
+namespace {
+
+// Reads the archive's layout from the end record at eocd_pos.
+Error open_at(Source& src, const unsigned char* eocd, uint64_t eocd_pos, Archive* ar) {
   *ar = Archive{};
-  const uint64_t size = src.size();
-  if (size < kEndSize) return Error::no_archive;
-  size_t tail = scratch_size < kOpenScratch ? scratch_size : kOpenScratch;
-  if (tail > size) tail = static_cast<size_t>(size);
-  if (tail < kEndSize) return Error::no_archive;
-  const uint64_t tail_pos = size - tail;
-  if (!src.read(tail_pos, scratch, tail)) return Error::io;
-
-  // The comment may itself contain the signature: prefer a record whose
-  // comment ends exactly at the end of the file, scanning from the end.
-  size_t found = SIZE_MAX;
-  for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (u32(scratch + i) != kSigEnd) continue;
-    size_t end = i + kEndSize + u16(scratch + i + 20);
-    if (end == tail) {
-      found = i;
-      break;
-    }
-    if (end < tail && found == SIZE_MAX) found = i;
-  }
-  if (found == SIZE_MAX) return Error::no_archive;
-  const unsigned char* eocd = scratch + found;
-  const uint64_t eocd_pos = tail_pos + found;
-
   if (eocd_pos >= kLocatorSize) {
     unsigned char loc[kLocatorSize];
     if (!src.read(eocd_pos - kLocatorSize, loc, kLocatorSize)) return Error::io;
@@ -144,6 +123,38 @@ Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size
   ar->entries = total;
   ar->zip64 = false;
   return Error::none;
+}
+
+}  // namespace
+
+Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size) {
+  *ar = Archive{};
+  const uint64_t size = src.size();
+  if (size < kEndSize) return Error::no_archive;
+  size_t tail = scratch_size < kOpenScratch ? scratch_size : kOpenScratch;
+  if (tail > size) tail = static_cast<size_t>(size);
+  if (tail < kEndSize) return Error::no_archive;
+  const uint64_t tail_pos = size - tail;
+  if (!src.read(tail_pos, scratch, tail)) return Error::io;
+
+  // A record whose comment ends exactly at the end of the file is the
+  // archive's end, even when its comment holds the signature again: what it
+  // says is then judged, and reported if wrong.
+  for (size_t i = tail - kEndSize + 1; i-- > 0;) {
+    if (u32(scratch + i) == kSigEnd && i + kEndSize + u16(scratch + i + 20) == tail)
+      return open_at(src, scratch + i, tail_pos + i, ar);
+  }
+  // Otherwise bytes follow the archive - or there is no archive at all, and
+  // the signature turned up by chance in a bare program's code or in the
+  // data of a truncated download. Only a record that makes sense counts;
+  // the failure to report is then that no archive was found.
+  for (size_t i = tail - kEndSize + 1; i-- > 0;) {
+    if (u32(scratch + i) != kSigEnd || i + kEndSize + u16(scratch + i + 20) > tail) continue;
+    Error e = open_at(src, scratch + i, tail_pos + i, ar);
+    if (e == Error::none || e == Error::io) return e;
+  }
+  *ar = Archive{};
+  return Error::no_archive;
 }
 
 Error Cursor::next(Entry* e, bool* done) {

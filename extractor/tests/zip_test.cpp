@@ -152,6 +152,15 @@ TEST(OpenArchive, RefusesWhatIsNoArchive) {
   EXPECT_EQ(Reader(std::string(100000, 'x')).open(), Error::no_archive);
   // A stub alone, as when packing forgot the payload.
   EXPECT_EQ(Reader(std::string("MZ") + std::string(70000, '\0')).open(), Error::no_archive);
+  // A stub whose code happens to hold the signature, with nothing appended:
+  // the chance record says nonsense (another disk), but the finding is that
+  // no archive is there.
+  std::string code = "MZ" + std::string(1000, '\x90') + std::string("PK\x05\x06\x07\x00", 6) +
+                     std::string(16, '\x33') + std::string(3000, '\xC3');
+  EXPECT_EQ(Reader(code).open(), Error::no_archive);
+  // A truncated archive: its end record is gone.
+  std::string zip = build_zip({file("a", std::string(5000, 'z'))});
+  EXPECT_EQ(Reader(zip.substr(0, zip.size() - 10)).open(), Error::no_archive);
 }
 
 TEST(OpenArchive, RefusesInconsistentEndRecords) {
