@@ -1,6 +1,7 @@
 #include "extract.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -62,6 +63,9 @@ constexpr uint32_t kModeType = 0170000, kModeDir = 0040000, kModeFile = 0100000,
 constexpr uint32_t kDosDirectory = 0x10;
 
 uint64_t add_capped(uint64_t a, uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
+// Refused entries named one by one before the rest are only counted.
+constexpr uint64_t kMostRefusalsShown = 100;
 
 // Hands the caller's Reporter one message at a time, whichever worker sends it.
 class SharedReporter final : public Reporter {
@@ -201,6 +205,75 @@ class NameSet {
   size_t mask_;
   size_t used_ = 0;
   bool clash_ = false;
+};
+
+// The paths entries name, compared as Windows compares ASCII letters (other
+// bytes as they are), to refuse an archive that names one file twice: which
+// of the two would be "the" file is anybody's guess. Directories named twice
+// are harmless; a file where a directory is named or implied is not. Keys are
+// 64-bit hashes: two different names share one by accident about once in
+// 10^19 pairs. The table is sized from the directory's size and capped, so a
+// directory too large for it is refused rather than left unchecked.
+class ExactNames {
+ public:
+  // Four slots a record: one for the path, the rest for the directories it
+  // implies; half may fill.
+  static constexpr size_t kMostSlots = size_t{1} << 21;  // 16 MiB
+
+  explicit ExactNames(uint64_t records) {
+    size_t want = 1024;
+    while (want < kMostSlots && want / 8 < records) want *= 2;
+    slots_ = static_cast<uint64_t*>(std::calloc(want, sizeof *slots_));
+    mask_ = slots_ ? want - 1 : 0;
+  }
+  ~ExactNames() { std::free(slots_); }
+  ExactNames(const ExactNames&) = delete;
+  ExactNames& operator=(const ExactNames&) = delete;
+
+  enum class Result { fresh, twice, full };
+
+  Result add(std::string_view rel, bool is_dir) {
+    if (slots_ == nullptr) return Result::full;
+    while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
+    if (rel.empty()) return Result::fresh;
+    uint64_t h = kFnvBasis;
+    Result r = Result::fresh;
+    for (size_t i = 0; i < rel.size(); ++i) {
+      auto c = static_cast<unsigned char>(rel[i]);
+      if (c == '/') {
+        Result d = insert(h, true);
+        if (d != Result::fresh) r = d;
+      }
+      if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+      h = (h ^ c) * kFnvPrime;
+    }
+    Result own = insert(h, is_dir);
+    return own != Result::fresh ? own : r;
+  }
+
+ private:
+  static constexpr uint64_t kFnvBasis = 0xcbf29ce484222325ULL, kFnvPrime = 0x100000001b3ULL;
+
+  Result insert(uint64_t key, bool dir) {
+    key ^= key >> 31;
+    key *= 0x7fb5d329728ea185ULL;
+    key ^= key >> 27;
+    key &= ~uint64_t{1};  // the low bit tells directories
+    if (key == 0) key = 2;
+    size_t i = static_cast<size_t>(key >> 20) & mask_;
+    for (; slots_[i] != 0; i = (i + 1) & mask_) {
+      if ((slots_[i] & ~uint64_t{1}) != key) continue;
+      if (dir && (slots_[i] & 1)) return Result::fresh;
+      return Result::twice;
+    }
+    if (++used_ > (mask_ + 1) / 2) return Result::full;
+    slots_[i] = key | (dir ? 1 : 0);
+    return Result::fresh;
+  }
+
+  uint64_t* slots_ = nullptr;
+  size_t mask_ = 0;
+  size_t used_ = 0;
 };
 
 // Decides what one entry is: refused (r says why), a directory, or a file;
@@ -519,6 +592,11 @@ int Extraction::check_all() {
     while (slots < Workspace::kNameSlots && slots / 4 < records) slots *= 2;
     paths.emplace(ws.names_, slots);
   }
+  ExactNames exact((ar_.cd_end - ar_.cd_begin) / 46 + 1);
+  // Local headers and data of all entries, at least: more than lies in front
+  // of the directory means entries share or overlap their data, the way an
+  // archive writes gigabytes from kilobytes.
+  uint64_t claimed = 0;
   zip::Entry e;
   bool done = false;
   char shown[512];
@@ -532,11 +610,30 @@ int Extraction::check_all() {
       return kExitArchive;
     }
     if (done) break;
+    claimed = add_capped(claimed, add_capped(30 + e.name.size(), e.csize));
     size_t rel_len;
     Refusal r;
     Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
+    if (!r.reason) {
+      switch (exact.add({ws.rel_, rel_len}, kind == Kind::dir)) {
+        case ExactNames::Result::fresh:
+          break;
+        case ExactNames::Result::twice:
+          r.reason = "another entry names the same file (letter case aside)";
+          break;
+        case ExactNames::Result::full: {
+          Line l;
+          l << kProg << "too many entries to check their names (more than "
+            << static_cast<uint64_t>(ExactNames::kMostSlots / 8) << "); nothing was unpacked\n";
+          rep_.error(l.view());
+          return kExitEntries;
+        }
+      }
+    }
     if (r.reason) {
-      ++t_.refused;
+      // Every refusal counts; the first ones are named, the rest summed up,
+      // so that a hostile archive cannot bury the console in lines.
+      if (++t_.refused > kMostRefusalsShown) continue;
       Line l;
       l << kProg << display_name(e, ws, shown, sizeof shown)
         << ": refused: " << std::string_view(r.reason);
@@ -554,6 +651,17 @@ int Extraction::check_all() {
   }
   entries_ = cur.index();
   ordered_ = !paths || paths->clash();
+  if (claimed > ar_.cd_begin - ar_.base) {
+    rep_.error(
+        "ruduvizide: damaged archive: entries overlap (their headers and data add up to more "
+        "than the archive holds); nothing was unpacked\n");
+    return kExitArchive;
+  }
+  if (t_.refused > kMostRefusalsShown) {
+    Line l;
+    l << kProg << "... and " << t_.refused - kMostRefusalsShown << " more refused entries\n";
+    rep_.error(l.view());
+  }
   if (t_.refused) {
     Line l;
     l << kProg << t_.refused << (t_.refused == 1 ? " entry" : " entries")

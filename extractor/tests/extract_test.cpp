@@ -317,9 +317,16 @@ TEST_F(Extract, NamesFromOtherSystemsLandWhereTheyShould) {
   EXPECT_TRUE(stdfs::is_directory(target / "EMPTY"));
 }
 
-TEST_F(Extract, DuplicateEntriesEndWithTheLastOne) {
-  ASSERT_EQ(run(build_zip({file("a", "first"), file("a", "second")})), kExitOk);
-  EXPECT_EQ(tree(target), (std::vector<std::string>{"a=second"}));
+TEST_F(Extract, EntriesNamingOneFileTwiceAreRefusedBeforeAnyWrite) {
+  EXPECT_EQ(run(build_zip({file("a", "first"), file("b", "other"), file("a", "second")})),
+            kExitEntries);
+  EXPECT_FALSE(stdfs::exists(target));
+  EXPECT_NE(cap.err.find("a: refused: another entry names the same file"), std::string::npos)
+      << cap.err;
+  // A directory named twice is one directory.
+  EXPECT_EQ(run(build_zip({test::dir_entry("d/"), test::dir_entry("D/"), file("d/x", "1")})),
+            kExitOk)
+      << cap.err;
 }
 
 TEST_F(Extract, LongPathsAreRefusedPerEntry) {
@@ -422,27 +429,27 @@ TEST_F(Workers, OneWorkerForASmallArchive) {
 
 // Where two entries reach one file, the archive's order decides the result,
 // so such an archive is unpacked in that order, by one worker.
-TEST_F(Workers, EntriesForOnePathKeepArchiveOrder) {
+// Entries that one file system might take for one object are kept in archive
+// order by one worker when they can coexist, and refused before anything is
+// written when they name one file twice.
+TEST_F(Workers, EntriesForOnePathKeepArchiveOrderOrAreRefused) {
   struct Case {
     const char* what;
     std::vector<TestEntry> entries;
-    std::vector<std::string> expect;  // beside pad/
+    std::vector<std::string> expect;  // beside pad/; nothing at all when refused
     int rc;
   };
   std::vector<TestEntry> dups;
   for (int i = 0; i < 50; ++i) dups.push_back(file("d/same.txt", "version " + std::to_string(i)));
   const Case cases[] = {
-      {"duplicates", dups, {"d/", "d/same.txt=version 49"}, kExitOk},
+      {"duplicates", dups, {}, kExitEntries},
       {"file, then a directory of its name",
-       {file("x", "file first"), test::dir_entry("x/"), file("x/y", "under")},
-       {"x=file first"}, kExitEntries},
+       {file("x", "file first"), test::dir_entry("x/"), file("x/y", "under")}, {}, kExitEntries},
       {"a directory, then a file of its name",
-       {file("x/y", "under"), file("x", "file later")},
-       {"x/", "x/y=under"}, kExitEntries},
-      {"names equal but for case", {file("ABC", "upper"), file("abc", "lower")},
-       {"ABC=upper", "abc=lower"}, kExitOk},
-      {"a directory equal but for case",
-       {file("Lib/a", "a"), file("lib", "file")}, {"Lib/", "Lib/a=a", "lib=file"}, kExitOk},
+       {file("x/y", "under"), file("x", "file later")}, {}, kExitEntries},
+      {"names equal but for case", {file("ABC", "upper"), file("abc", "lower")}, {}, kExitEntries},
+      {"a directory equal but for case", {file("Lib/a", "a"), file("lib", "file")}, {},
+       kExitEntries},
       {"a possible short name", {file("PROGRA~1.TXT", "short")}, {"PROGRA~1.TXT=short"}, kExitOk},
       {"non-ASCII names of one shape",
        {file("caf\xC3\xA9", "e"), file("caf\xC3\xBC", "u")},
@@ -454,6 +461,12 @@ TEST_F(Workers, EntriesForOnePathKeepArchiveOrder) {
     std::vector<TestEntry> entries = padding();
     entries.insert(entries.end(), c.entries.begin(), c.entries.end());
     EXPECT_EQ(quiet_run(build_zip(entries)), c.rc) << cap.err;
+    if (c.rc != kExitOk) {
+      EXPECT_FALSE(stdfs::exists(target));
+      EXPECT_NE(cap.err.find("refused: another entry names the same file"), std::string::npos)
+          << cap.err;
+      continue;
+    }
     EXPECT_EQ(totals.workers, 1u);
     std::vector<std::string> got;
     for (const std::string& t : tree(target)) {
