@@ -189,6 +189,7 @@ bool walk(rdz::zip::Source& src, uint64_t* declared, std::map<std::string, Expec
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) broken("inflateInit2");
   bool ok = true;
+  uint64_t claimed = 0;
   for (;;) {
     rdz::zip::Entry e;
     bool done = false;
@@ -202,6 +203,12 @@ bool walk(rdz::zip::Source& src, uint64_t* declared, std::map<std::string, Expec
       broken("local header outside the archive");
     }
     *declared += e.usize < kDiskBudget ? e.usize : kDiskBudget + 1;
+    // Headers and data that add up to more than the space in front of the
+    // directory overlap somewhere: the extractor refuses such an archive.
+    const uint64_t need = 30 + e.name.size() + e.csize;
+    claimed = e.csize > UINT64_MAX - 30 - e.name.size() || need > UINT64_MAX - claimed
+                  ? UINT64_MAX
+                  : claimed + need;
 
     size_t dlen = 0, len = 0;
     bool is_dir = false;
@@ -251,7 +258,7 @@ bool walk(rdz::zip::Source& src, uint64_t* declared, std::map<std::string, Expec
     }
   }
   inflateEnd(&z);
-  return ok;
+  return ok && claimed <= ar.cd_begin - ar.base;
 }
 
 // Messages reach a terminal: each must be one line, with no bytes that a
