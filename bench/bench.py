@@ -107,13 +107,14 @@ def make_payload(scale: float) -> Path:
 
 
 # ext4 without a journal (as here) will not hand out an inode freed in the
-# last minute (six while its inode table is unwritten) and scans past each
-# such inode for every file it creates; dropping the page cache does not
-# help, the table comes back with the first file. Deleting a tree of 4,000
-# files and timing a run soon after measures that scan, not the tool. So
-# every tree is kept until the end, and a run starts no sooner than a
-# minute after the last one's trees were deleted.
-QUIET_AFTER_DELETE = 61
+# last minute, or six while the inode table block holding it is dirty, and
+# scans past each such inode for every file it creates. Dropping the page
+# cache or syncing does not help: the first file created in a table block
+# reads it back and dirties it again. Deleting trees of 4,000 files and
+# timing a run soon after measures that scan, not the tool (twice the time,
+# all of it in the kernel). So every tree is kept until the end, and a run
+# starts no sooner than six minutes after the last one deleted its trees.
+QUIET_AFTER_DELETE = 361
 
 
 def delete_trees(path: Path):
@@ -123,15 +124,32 @@ def delete_trees(path: Path):
         (BENCH / ".deleted").write_text(f"{time.time()}\n")
 
 
-def wait_after_deletions():
+def wait_after_deletions(enabled: bool):
+    if not enabled:
+        return
     try:
         since = time.time() - float((BENCH / ".deleted").read_text())
     except (OSError, ValueError):
         return
     if since < QUIET_AFTER_DELETE:
         left = QUIET_AFTER_DELETE - since
-        say(f"bench: waiting {left:.0f} s for ext4 to settle after deleting the last trees")
+        say(f"bench: waiting {left:.0f} s for ext4 to settle after deleting the last trees "
+            "(--no-wait skips it, at the price of slower, noisier figures)")
         time.sleep(left)
+
+
+def filesystem_of(path: Path) -> str:
+    """The type of the file system that holds path, from /proc/mounts."""
+    path = path.resolve()
+    best, kind = "", "?"
+    with open("/proc/mounts") as f:
+        for line in f:
+            fields = line.split()
+            mount = fields[1].replace("\\040", " ")
+            if (str(path) == mount or str(path).startswith(mount.rstrip("/") + "/")) and \
+                    len(mount) > len(best):
+                best, kind = mount, fields[2]
+    return kind
 
 
 def can_drop_caches() -> bool:
@@ -150,20 +168,23 @@ def drop_caches():
 
 
 def measure(cmd, cwd=None):
-    """Runs cmd; returns (exit status, wall seconds, peak resident KiB, stderr).
+    """Runs cmd; returns (exit status, wall s, peak resident KiB, CPU s, stderr).
 
-    The peak comes from GNU time: a child forked from this Python process
+    Peak and CPU come from GNU time: a child forked from this Python process
     would count Python's own pages in its peak, one forked from time does
-    not."""
-    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile("r") as peak:
+    not. CPU is user plus system time, over all threads."""
+    with tempfile.TemporaryFile() as err, tempfile.NamedTemporaryFile("r") as usage:
         start = time.perf_counter()
-        p = subprocess.run([TIME, "-f", "%M", "-o", peak.name, *cmd], cwd=cwd,
+        p = subprocess.run([TIME, "-f", "%M %U %S", "-o", usage.name, *cmd], cwd=cwd,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
         wall = time.perf_counter() - start
         err.seek(0)
-        text = peak.read().split()
-        kib = int(text[-1]) if text and text[-1].isdigit() else 0
-        return p.returncode, wall, kib, err.read().decode("utf-8", "replace")
+        fields = usage.read().split()[-3:]
+        try:
+            kib, cpu = int(fields[0]), float(fields[1]) + float(fields[2])
+        except (IndexError, ValueError):
+            kib, cpu = 0, 0.0
+        return p.returncode, wall, kib, cpu, err.read().decode("utf-8", "replace")
 
 
 class Tool:
@@ -172,14 +193,16 @@ class Tool:
         self.argv = argv  # callable: output folder -> command line
         self.times = {}
         self.peaks = {}
+        self.cpu = {}
 
 
-def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
+def run_tools(tools, floor_cmds, runs, mode, reference, out_root, keep):
     """One mode (cold or warm): every tool `runs` times, taking turns.
-    The trees stay (see QUIET_AFTER_DELETE)."""
+    The trees stay when `keep` (see QUIET_AFTER_DELETE)."""
     for t in tools:
-        t.times[mode], t.peaks[mode] = [], []
+        t.times[mode], t.peaks[mode], t.cpu[mode] = [], [], []
     floors = {k: [] for k in floor_cmds}
+    floor_cpu = {k: [] for k in floor_cmds}
     checked = set()
     mode_root = out_root / mode
     mode_root.mkdir(parents=True)
@@ -189,6 +212,8 @@ def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
             out = mode_root / f"warmup-{t.name}"
             out.mkdir()
             measure(t.argv(out))
+            if not keep:
+                shutil.rmtree(out)
         for cmd in floor_cmds.values():
             measure(cmd)
     for i in range(runs):
@@ -199,7 +224,7 @@ def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
             os.sync()  # the last run's writes are not this run's work
             if mode == "cold":
                 drop_caches()
-            rc, wall, peak, err = measure(t.argv(out))
+            rc, wall, peak, cpu, err = measure(t.argv(out))
             if rc != 0:
                 raise SystemExit(f"bench: {t.name} failed with exit status {rc}: {err[:2000]}")
             if t.name not in checked:
@@ -210,29 +235,34 @@ def run_tools(tools, floor_cmds, runs, mode, reference, out_root):
                 checked.add(t.name)
             t.times[mode].append(wall)
             t.peaks[mode].append(peak)
+            t.cpu[mode].append(cpu)
+            if not keep:
+                shutil.rmtree(out)
         for name, cmd in floor_cmds.items():
             if mode == "cold":
                 drop_caches()
-            rc, wall, _, err = measure(cmd)
+            rc, wall, _, cpu, err = measure(cmd)
             if rc != 0:
                 raise SystemExit(f"bench: inflate-floor failed: {err[:2000]}")
             floors[name].append(wall)
-    return floors
+            floor_cpu[name].append(cpu)
+    return floors, floor_cpu
 
 
-def report(tools, floors, mode, runs):
+def report(tools, floors, floor_cpu, mode, runs):
     ours = tools[0]
     med = {t.name: statistics.median(t.times[mode]) for t in tools}
     floor2 = statistics.median(floors["floor, 2 threads"])
-    say(f"  {'':28} {'median s':>9} {'min s':>7} {'max s':>7} {'peak MiB':>9} {'ours/this':>10}")
+    say(f"  {'':28} {'median s':>9} {'min s':>7} {'max s':>7} {'CPU s':>7} {'peak MiB':>9} "
+        f"{'ours/this':>10}")
     for t in tools:
         ratio = "" if t is ours else f"{med[ours.name] / med[t.name]:10.2f}"
         say(f"  {t.name:28} {med[t.name]:9.3f} {min(t.times[mode]):7.3f} {max(t.times[mode]):7.3f} "
-            f"{max(t.peaks[mode]) / 1024:9.1f} {ratio}")
+            f"{statistics.median(t.cpu[mode]):7.3f} {max(t.peaks[mode]) / 1024:9.1f} {ratio}")
     for name, values in floors.items():
         m = statistics.median(values)
-        say(f"  {name:28} {m:9.3f} {min(values):7.3f} {max(values):7.3f} {'':>9} "
-            f"{med[ours.name] / m:10.2f}")
+        say(f"  {name:28} {m:9.3f} {min(values):7.3f} {max(values):7.3f} "
+            f"{statistics.median(floor_cpu[name]):7.3f} {'':>9} {med[ours.name] / m:10.2f}")
     peak = max(ours.peaks[mode]) / 1024
     goals = [
         (f"ours <= {GOAL_UNZIP} x unzip", med[ours.name] / med["unzip"], GOAL_UNZIP),
@@ -253,11 +283,10 @@ def wine_install(archive: Path, reference, runs: int):
 
     stub = WIN_BIN / "ruduvizide-stub.exe"
     installer = WIN_BIN / "ravozi-rt-installer.exe"
-    if not stub.exists() or not installer.exists():
-        if not (ROOT / "build" / "windows" / "CMakeCache.txt").exists():
-            run_checked(["cmake", "--preset", "windows"], cwd=ROOT, stdout=subprocess.DEVNULL)
-        run_checked(["cmake", "--build", "--preset", "windows", "--target", "ruduvizide-stub",
-                     "ravozi-rt-installer"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    # Brought up to date like the host build, so that both time the same code.
+    run_checked(["cmake", "--preset", "windows"], cwd=ROOT, stdout=subprocess.DEVNULL)
+    run_checked(["cmake", "--build", "--preset", "windows", "--target", "ruduvizide-stub",
+                 "ravozi-rt-installer"], cwd=ROOT, stdout=subprocess.DEVNULL)
     sfx = BENCH / "ruduvizide.exe"
     with open(sfx, "wb") as out:
         for part in (stub, archive):
@@ -341,6 +370,11 @@ def main():
     ap.add_argument("--no-wine", dest="wine", action="store_false")
     ap.add_argument("--wine-runs", type=int, default=3)
     ap.add_argument("--syscalls", action="store_true", help="also count system calls with strace")
+    ap.add_argument("--out", type=Path,
+                    help="where to unpack (default build/bench/out); on tmpfs the disk is "
+                         "left out of the figures")
+    ap.add_argument("--no-wait", dest="wait", action="store_false",
+                    help="start at once even right after another run deleted its trees")
     args = ap.parse_args()
 
     for tool in ("zip", "unzip", "bsdtar", TIME):
@@ -375,8 +409,15 @@ def main():
         f"{archive.name} {archive.stat().st_size / 2**20:.1f} MiB; {os.cpu_count()} cores")
     say(f"ours: {stub}")
 
-    out_root = BENCH / "out"
-    delete_trees(out_root)
+    # On tmpfs a deleted tree costs nothing later, and kept ones would fill
+    # memory; on a disk file system they are kept (see QUIET_AFTER_DELETE).
+    out_root = (args.out or BENCH / "out").resolve()
+    out_fs = filesystem_of(out_root.parent if not out_root.exists() else out_root)
+    keep = out_fs != "tmpfs"
+    if keep:
+        delete_trees(out_root)
+    else:
+        shutil.rmtree(out_root, ignore_errors=True)
     out_root.mkdir(parents=True)
     tools = [
         Tool("ruduvizide (ours)", lambda d: [str(sfx), "-qq", "-d", str(d)]),
@@ -393,17 +434,21 @@ def main():
     if "cold" in modes and not droppable:
         raise SystemExit("bench: the page cache cannot be dropped here; use --cache warm")
     trees = len(modes) * len(tools) * args.runs + (len(tools) if "warm" in modes else 0)
-    say(f"trees kept until the end: {trees}, {trees * size / 2**30:.1f} GiB in "
-        f"{out_root.relative_to(ROOT)}")
-    wait_after_deletions()
+    if keep:
+        say(f"unpacking into {out_root} ({out_fs}); trees kept until the end: {trees}, "
+            f"{trees * size / 2**30:.1f} GiB")
+        wait_after_deletions(args.wait)
+    else:
+        say(f"unpacking into {out_root} ({out_fs}); each tree deleted after its run")
     for mode in modes:
         say()
         say("load average before: " + " ".join(f"{x:.2f}" for x in os.getloadavg()) +
             " (other work on the machine shows in the figures)")
         say({"cold": "cold: page cache dropped before every run",
              "warm": "warm: archive and programs already in the page cache"}[mode])
-        floors = run_tools(tools, floor_cmds, args.runs, mode, reference, out_root)
-        report(tools, floors, mode, args.runs)
+        floors, floor_cpu = run_tools(tools, floor_cmds, args.runs, mode, reference, out_root,
+                                      keep)
+        report(tools, floors, floor_cpu, mode, args.runs)
 
     if args.syscalls:
         say()
@@ -416,7 +461,10 @@ def main():
     if wine:
         say()
         wine_install(archive, reference, args.wine_runs)
-    delete_trees(out_root)
+    if keep:
+        delete_trees(out_root)
+    else:
+        shutil.rmtree(out_root, ignore_errors=True)
 
 
 if __name__ == "__main__":
