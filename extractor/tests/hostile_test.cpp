@@ -30,20 +30,11 @@ namespace {
 namespace stdfs = std::filesystem;
 using test::build_zip;
 using test::BuildOptions;
+using test::put16;
+using test::put32;
+using test::put64;
 using test::TestEntry;
 
-void put16(std::string& s, uint32_t v) {
-  s += static_cast<char>(v & 0xFF);
-  s += static_cast<char>((v >> 8) & 0xFF);
-}
-void put32(std::string& s, uint32_t v) {
-  put16(s, v & 0xFFFF);
-  put16(s, v >> 16);
-}
-void put64(std::string& s, uint64_t v) {
-  put32(s, static_cast<uint32_t>(v));
-  put32(s, static_cast<uint32_t>(v >> 32));
-}
 uint32_t crc_of(std::string_view s) {
   return static_cast<uint32_t>(
       crc32(0L, reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));

@@ -4,8 +4,6 @@
 
 namespace rdz::test {
 
-namespace {
-
 void put16(std::string& s, uint32_t v) {
   s += static_cast<char>(v & 0xFF);
   s += static_cast<char>((v >> 8) & 0xFF);
@@ -18,8 +16,6 @@ void put64(std::string& s, uint64_t v) {
   put32(s, static_cast<uint32_t>(v));
   put32(s, static_cast<uint32_t>(v >> 32));
 }
-
-}  // namespace
 
 uint32_t dos_datetime(int year, int month, int day, int hour, int minute, int second) {
   uint32_t date = static_cast<uint32_t>((year - 1980) << 9 | month << 5 | day);

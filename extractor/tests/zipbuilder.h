@@ -11,6 +11,11 @@ namespace rdz::test {
 
 uint32_t dos_datetime(int year, int month, int day, int hour, int minute, int second);
 
+// Little-endian fields, appended.
+void put16(std::string& s, uint32_t v);
+void put32(std::string& s, uint32_t v);
+void put64(std::string& s, uint64_t v);
+
 struct TestEntry {
   std::string name;
   std::string data;
