@@ -176,18 +176,20 @@ class SelfExtractor(unittest.TestCase):
 
 
 def main():
-    global ARGS, WINE
+    global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin-dir", required=True, type=Path)
     parser.add_argument("--dist-dir", required=True, type=Path)
     parser.add_argument("--source-dir", required=True, type=Path)
     ARGS, rest = parser.parse_known_args()
     sys.path.insert(0, str(ARGS.source_dir / "tests" / "e2e"))
-    from winetest import WinePrefix
-    with WinePrefix() as wine:
+    from winetest import run_tests
+
+    def use(wine):
+        global WINE
         WINE = wine
-        result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    sys.exit(0 if result.wasSuccessful() else 1)
+
+    run_tests(use, rest)
 
 
 if __name__ == "__main__":

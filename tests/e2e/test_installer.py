@@ -14,7 +14,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from winetest import RECORD_KEY, RECORD_VALUE, WinePrefix  # noqa: E402
+from winetest import RECORD_KEY, RECORD_VALUE, run_tests  # noqa: E402
 
 ARGS = None
 WINE = None
@@ -278,16 +278,18 @@ class Installer(unittest.TestCase):
 
 
 def main():
-    global ARGS, WINE
+    global ARGS
     parser = argparse.ArgumentParser()
     parser.add_argument("--installer", required=True)
     parser.add_argument("--extractor", required=True)
     parser.add_argument("--regtool", required=True)
     ARGS, rest = parser.parse_known_args()
-    with WinePrefix() as wine:
+
+    def use(wine):
+        global WINE
         WINE = wine
-        result = unittest.main(argv=[sys.argv[0], "-v", *rest], exit=False).result
-    sys.exit(0 if result.wasSuccessful() else 1)
+
+    run_tests(use, rest)
 
 
 if __name__ == "__main__":

@@ -9,7 +9,9 @@ program ends.
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
+import unittest
 from pathlib import Path
 
 RECORD_KEY = r"SOFTWARE\Vurarido\DodiviZevEzorOzidadi\6.0"
@@ -78,3 +80,12 @@ class WinePrefix:
                            env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                            timeout=60)
         return r.stdout.decode("latin-1") if r.returncode == 0 else None
+
+
+def run_tests(use_prefix, argv_rest):
+    """Runs the calling script's unittest cases against one new WinePrefix,
+    handed to use_prefix first, and exits with their verdict."""
+    with WinePrefix() as wine:
+        use_prefix(wine)
+        result = unittest.main(argv=[sys.argv[0], "-v", *argv_rest], exit=False).result
+    sys.exit(0 if result.wasSuccessful() else 1)
