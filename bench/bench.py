@@ -11,6 +11,7 @@ cold (cache dropped before each run) and warm (archive already in memory).
 """
 
 import argparse
+import contextlib
 import fcntl
 import hashlib
 import os
@@ -150,6 +151,45 @@ def filesystem_of(path: Path) -> str:
                     len(mount) > len(best):
                 best, kind = mount, fields[2]
     return kind
+
+
+class FreshFilesystem:
+    """A new ext4 file system, journal and all, in an image file under
+    build/bench, mounted for one run of this script: every tool then starts
+    from the same empty disk, out of reach of whatever else on the machine
+    has just deleted files, and of this machine's own journal-less ext4."""
+
+    def __init__(self, size_gib: int):
+        self.image = BENCH / "fs.img"
+        self.mount = BENCH / "mnt"
+        self.size = size_gib << 30
+
+    def __enter__(self) -> Path:
+        self._unmount()  # left over from an interrupted run
+        try:
+            self.image.unlink(missing_ok=True)
+            with open(self.image, "wb") as f:
+                f.truncate(self.size)
+            # Inode tables and journal written now, not by a kernel thread in
+            # the middle of the timings.
+            run_checked(["mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0",
+                         str(self.image)], stdout=subprocess.DEVNULL)
+            self.mount.mkdir(exist_ok=True)
+            run_checked(["mount", "-o", "loop", str(self.image), str(self.mount)],
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        except BaseException:
+            self.__exit__()
+            raise
+        return self.mount
+
+    def __exit__(self, *exc):
+        self._unmount()
+        self.image.unlink(missing_ok=True)
+
+    def _unmount(self):
+        if os.path.ismount(self.mount):
+            subprocess.run(["umount", str(self.mount)], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
 
 def can_drop_caches() -> bool:
@@ -370,6 +410,9 @@ def main():
     ap.add_argument("--no-wine", dest="wine", action="store_false")
     ap.add_argument("--wine-runs", type=int, default=3)
     ap.add_argument("--syscalls", action="store_true", help="also count system calls with strace")
+    ap.add_argument("--fs", choices=["auto", "fresh", "here"], default="auto",
+                    help="fresh: unpack on a new ext4 in a loop-mounted image (needs root); "
+                         "here: on build/bench's own file system; auto: fresh when possible")
     ap.add_argument("--out", type=Path,
                     help="where to unpack (default build/bench/out); on tmpfs the disk is "
                          "left out of the figures")
@@ -409,11 +452,26 @@ def main():
         f"{archive.name} {archive.stat().st_size / 2**20:.1f} MiB; {os.cpu_count()} cores")
     say(f"ours: {stub}")
 
-    # On tmpfs a deleted tree costs nothing later, and kept ones would fill
-    # memory; on a disk file system they are kept (see QUIET_AFTER_DELETE).
-    out_root = (args.out or BENCH / "out").resolve()
+    with contextlib.ExitStack() as stack:
+        fresh = None
+        if args.out is None and args.fs != "here":
+            try:
+                fresh = stack.enter_context(FreshFilesystem(4))
+            except (OSError, subprocess.CalledProcessError) as e:
+                if args.fs == "fresh":
+                    raise SystemExit(f"bench: cannot mount a fresh file system: {e}")
+                say("bench: no fresh file system could be mounted (needs root and loop "
+                    "devices); unpacking into build/bench/out")
+        measure_all(args, stub, sfx, archive, reference, size, fresh)
+
+
+def measure_all(args, stub, sfx, archive, reference, size, fresh):
+    # On a fresh (journalled) file system or tmpfs a deleted tree costs
+    # nothing later; on this machine's own disk they are kept (see
+    # QUIET_AFTER_DELETE).
+    out_root = (fresh / "out" if fresh else args.out or BENCH / "out").resolve()
     out_fs = filesystem_of(out_root.parent if not out_root.exists() else out_root)
-    keep = out_fs != "tmpfs"
+    keep = fresh is None and out_fs != "tmpfs"
     if keep:
         delete_trees(out_root)
     else:
@@ -434,12 +492,13 @@ def main():
     if "cold" in modes and not droppable:
         raise SystemExit("bench: the page cache cannot be dropped here; use --cache warm")
     trees = len(modes) * len(tools) * args.runs + (len(tools) if "warm" in modes else 0)
+    where = "a fresh ext4 in build/bench/fs.img" if fresh else f"{out_root} ({out_fs})"
     if keep:
-        say(f"unpacking into {out_root} ({out_fs}); trees kept until the end: {trees}, "
+        say(f"unpacking into {where}; trees kept until the end: {trees}, "
             f"{trees * size / 2**30:.1f} GiB")
         wait_after_deletions(args.wait)
     else:
-        say(f"unpacking into {out_root} ({out_fs}); each tree deleted after its run")
+        say(f"unpacking into {where}; each tree deleted after its run")
     for mode in modes:
         say()
         say("load average before: " + " ".join(f"{x:.2f}" for x in os.getloadavg()) +
@@ -460,7 +519,10 @@ def main():
         wine = bool(shutil.which("wine")) and (ROOT / "build" / "windows").is_dir()
     if wine:
         say()
+        if fresh:
+            tempfile.tempdir = str(fresh)  # the prefix, too, on the fresh disk
         wine_install(archive, reference, args.wine_runs)
+        tempfile.tempdir = None
     if keep:
         delete_trees(out_root)
     else:
