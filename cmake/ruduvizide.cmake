@@ -1,58 +1,19 @@
-# Making ruduvizide.exe: a folder zipped with CMake's own archive support and
+# Packs a folder into a self-extracting archive: the folder zipped and
 # appended to the extractor stub.
-#
-# Included, this file defines
-#   ruduvizide_package(<target> STUB <target-or-file> FOLDER <dir> OUTPUT <file>
-#                      [MTIME "<YYYY-MM-DD hh:mm:ss> UTC"])
-# which adds <target> (built by default) producing OUTPUT.
-#
-# Run as a script (cmake -DFOLDER=.. -DSTUB=.. -DOUTPUT=.. [-DMTIME=..] -P
-# ruduvizide.cmake) it does the packing itself; scripts/package-libs calls it
-# that way.
+#   cmake -DFOLDER=<dir> -DSTUB=<file> -DOUTPUT=<file>
+#         [-DMTIME="<YYYY-MM-DD hh:mm:ss> UTC"] -P ruduvizide.cmake
+# scripts/package-libs and ruduvizide_package() (ruduvizide_package.cmake)
+# call it.
 #
 # Names are sorted and relative to FOLDER. Each entry keeps its file's own
 # modification time, which the extractor's -u compares with what is installed,
-# so a newer release of a library replaces an older one. MTIME (or
-# SOURCE_DATE_EPOCH, in script mode) stamps every entry with one time instead,
-# for a reproducible archive; the function does that by default with a fixed
-# day, since it packs folders from source control, whose file times only say
-# when they were checked out.
-
-set(RUDUVIZIDE_DEFAULT_MTIME "2025-01-01 00:00:00 UTC")
-
-if(NOT CMAKE_SCRIPT_MODE_FILE)
-  set(_ruduvizide_script ${CMAKE_CURRENT_LIST_FILE})
-
-  function(ruduvizide_package name)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "STUB;FOLDER;OUTPUT;MTIME" "")
-    foreach(required STUB FOLDER OUTPUT)
-      if(NOT arg_${required})
-        message(FATAL_ERROR "ruduvizide_package: ${required} is required")
-      endif()
-    endforeach()
-    set(stub ${arg_STUB})
-    set(stub_dep ${arg_STUB})
-    if(TARGET ${arg_STUB})
-      set(stub $<TARGET_FILE:${arg_STUB}>)
-    endif()
-    if(NOT arg_MTIME)
-      set(arg_MTIME "${RUDUVIZIDE_DEFAULT_MTIME}")
-    endif()
-    set(mtime_arg "-DMTIME=${arg_MTIME}")
-    # CONFIGURE_DEPENDS: a file added to the folder re-runs the glob.
-    file(GLOB_RECURSE inputs CONFIGURE_DEPENDS ${arg_FOLDER}/*)
-    add_custom_command(OUTPUT ${arg_OUTPUT}
-      COMMAND ${CMAKE_COMMAND} -DFOLDER=${arg_FOLDER} -DSTUB=${stub}
-              -DOUTPUT=${arg_OUTPUT} ${mtime_arg} -P ${_ruduvizide_script}
-      DEPENDS ${stub_dep} ${inputs} ${_ruduvizide_script}
-      COMMENT "Packing ${arg_FOLDER} into ${arg_OUTPUT}"
-      VERBATIM)
-    add_custom_target(${name} ALL DEPENDS ${arg_OUTPUT})
-  endfunction()
-  return()
-endif()
-
-# ---- script mode ----------------------------------------------------------
+# so a newer release of a library replaces an older one. MTIME, or else
+# SOURCE_DATE_EPOCH, stamps every entry with one time instead.
+#
+# The archive holds nothing but names, contents, sizes and those times: the
+# entries are described to the archiver in an mtree list, which fixes owner,
+# mode and time, so that packing the same folder again gives the same bytes
+# whoever packs it, when, and in which time zone.
 
 foreach(required FOLDER STUB OUTPUT)
   if(NOT DEFINED ${required})
@@ -65,17 +26,49 @@ endif()
 if(NOT EXISTS "${STUB}" OR IS_DIRECTORY "${STUB}")
   message(FATAL_ERROR "extractor stub not found: ${STUB}")
 endif()
-if(NOT DEFINED MTIME AND DEFINED ENV{SOURCE_DATE_EPOCH})
-  string(TIMESTAMP MTIME "%Y-%m-%d %H:%M:%S UTC" UTC)
+find_program(BSDTAR bsdtar)
+if(NOT BSDTAR)
+  message(FATAL_ERROR "bsdtar not found (Debian: libarchive-tools)")
 endif()
-set(mtime_option)
+
+# Seconds since 1970 of "YYYY-MM-DD hh:mm:ss UTC", by the proleptic Gregorian
+# calendar (days_from_civil); CMake can print a time but not read one.
+function(utc_seconds text out)
+  if(NOT text MATCHES "^([0-9]+)-([0-9]+)-([0-9]+) ([0-9]+):([0-9]+):([0-9]+) UTC$")
+    message(FATAL_ERROR "MTIME must read YYYY-MM-DD hh:mm:ss UTC: ${text}")
+  endif()
+  set(f ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3}
+        ${CMAKE_MATCH_4} ${CMAKE_MATCH_5} ${CMAKE_MATCH_6})
+  list(TRANSFORM f REPLACE "^0+([0-9])" "\\1")  # a leading zero would read as octal
+  list(GET f 0 y)
+  list(GET f 1 m)
+  list(GET f 2 d)
+  if(m GREATER 2)
+    math(EXPR m "${m} - 3")
+  else()
+    math(EXPR m "${m} + 9")
+    math(EXPR y "${y} - 1")
+  endif()
+  math(EXPR era "${y} / 400")
+  math(EXPR yoe "${y} - ${era} * 400")
+  math(EXPR doy "(153 * ${m} + 2) / 5 + ${d} - 1")
+  math(EXPR doe "${yoe} * 365 + ${yoe} / 4 - ${yoe} / 100 + ${doy}")
+  list(GET f 3 hh)
+  list(GET f 4 mm)
+  list(GET f 5 ss)
+  math(EXPR s "(${era} * 146097 + ${doe} - 719468) * 86400 + ${hh} * 3600 + ${mm} * 60 + ${ss}")
+  set(${out} ${s} PARENT_SCOPE)
+endfunction()
+
+set(fixed_time)
 if(MTIME)
-  set(mtime_option "--mtime=${MTIME}")
+  utc_seconds("${MTIME}" fixed_time)
+elseif(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(fixed_time $ENV{SOURCE_DATE_EPOCH})
 endif()
 
 # Files, plus folders that would otherwise vanish because they are empty.
-# Naming a folder to the archiver would add its contents a second time and in
-# directory order, so folders with contents are left implicit.
+# Folders with contents stay implicit, as in archives other tools make.
 file(GLOB_RECURSE all RELATIVE "${FOLDER}" LIST_DIRECTORIES true "${FOLDER}/*")
 set(names)
 foreach(rel IN LISTS all)
@@ -98,26 +91,37 @@ list(SORT names COMPARE STRING)
 
 get_filename_component(out_dir "${OUTPUT}" DIRECTORY)
 file(MAKE_DIRECTORY "${out_dir}")
-set(list_file "${OUTPUT}.files")
+set(list_file "${OUTPUT}.mtree")
 set(zip_file "${OUTPUT}.zip")
 set(part_file "${OUTPUT}.part")
-set(lines "")
+set(lines "#mtree\n")
 foreach(rel IN LISTS names)
-  # The archiver reads a leading '-' in the list as an option.
-  if(rel MATCHES "^-")
-    string(APPEND lines "--add-file=${rel}\n")
+  # mtree separates fields by blanks and reads '\' escapes and '#' comments.
+  string(REPLACE "\\" "\\134" name "${rel}")
+  string(REPLACE " " "\\040" name "${name}")
+  string(REPLACE "\t" "\\011" name "${name}")
+  string(REPLACE "\n" "\\012" name "${name}")
+  string(REPLACE "\r" "\\015" name "${name}")
+  string(REPLACE "#" "\\043" name "${name}")
+  string(REPLACE "=" "\\075" name "${name}")
+  set(when ${fixed_time})
+  if(NOT when)
+    file(TIMESTAMP "${FOLDER}/${rel}" when "%s" UTC)
+  endif()
+  if(IS_DIRECTORY "${FOLDER}/${rel}")
+    string(APPEND lines "${name} type=dir mode=0755 uid=0 gid=0 time=${when}\n")
   else()
-    string(APPEND lines "${rel}\n")
+    string(APPEND lines "${name} type=file mode=0644 uid=0 gid=0 time=${when} contents=${name}\n")
   endif()
 endforeach()
 file(WRITE "${list_file}" "${lines}")
 file(REMOVE "${zip_file}" "${part_file}")
 
-# The archiver converts names through the locale: it must be a UTF-8 one.
+# Names go through the locale: it must be a UTF-8 one. The entries' DOS
+# times are local times: UTC makes them the same everywhere.
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
-          ${CMAKE_COMMAND} -E tar cf "${zip_file}" --format=zip ${mtime_option}
-          "--files-from=${list_file}"
+  COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8 TZ=UTC
+          ${BSDTAR} -cf "${zip_file}" --format=zip "@${list_file}"
   WORKING_DIRECTORY "${FOLDER}"
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -6,7 +6,7 @@
 
 namespace installer {
 
-constexpr char kVersion[] = "1.1";
+constexpr char kVersion[] = RAVOZI_VERSION;  // the CMake project version
 
 // The extractor lies next to the installer in the current directory and is
 // deleted after every run, whatever happened.
