@@ -1,5 +1,7 @@
 #include "zip.h"
 
+#include "core/signed_tail.h"
+
 #include <cstdint>
 #include <cstring>
 #include <zlib.h>
@@ -125,11 +127,34 @@ Error open_at(Source& src, const unsigned char* eocd, uint64_t eocd_pos, Archive
   return Error::none;
 }
 
+// Where the archive must end: at the file's end, or before the certificate
+// table a signer appended; false when what follows it is not a signature.
+bool archive_end(Source& src, unsigned char* scratch, size_t scratch_size, uint64_t* end) {
+  const uint64_t size = src.size();
+  unsigned char head[signed_tail::kHeadSize];
+  const size_t n = size < sizeof head ? static_cast<size_t>(size) : sizeof head;
+  signed_tail::Table t;
+  *end = size;
+  if (!src.read(0, head, n)) return false;
+  switch (signed_tail::find_table(head, n, size, &t)) {
+    case signed_tail::Tail::none: return true;
+    case signed_tail::Tail::bad: return false;
+    case signed_tail::Tail::table: break;
+  }
+  if (t.size > scratch_size || !src.read(t.offset, scratch, static_cast<size_t>(t.size)) ||
+      !signed_tail::well_formed(scratch, static_cast<size_t>(t.size))) {
+    return false;
+  }
+  *end = t.offset;
+  return true;
+}
+
 }  // namespace
 
 Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size) {
   *ar = Archive{};
-  const uint64_t size = src.size();
+  uint64_t size = 0;
+  if (!archive_end(src, scratch, scratch_size, &size)) return Error::no_archive;
   if (size < kEndSize) return Error::no_archive;
   size_t tail = scratch_size < kOpenScratch ? scratch_size : kOpenScratch;
   if (tail > size) tail = static_cast<size_t>(size);
@@ -137,23 +162,16 @@ Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size
   const uint64_t tail_pos = size - tail;
   if (!src.read(tail_pos, scratch, tail)) return Error::io;
 
-  // A record whose comment ends exactly at the end of the file is the
-  // archive's end, even when its comment holds the signature again: what it
-  // says is then judged, and reported if wrong.
+  // The record whose comment ends the archive is its end, even when its
+  // comment holds the signature again: what it says is then judged, and
+  // reported if wrong. A signature that turns up elsewhere, in a bare
+  // program's code or in the data of a cut-short download, is no archive.
   for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (u32(scratch + i) == kSigEnd && i + kEndSize + u16(scratch + i + 20) == tail)
+    const size_t e = i + kEndSize + u16(scratch + i + 20);
+    if (u32(scratch + i) == kSigEnd && e <= tail &&
+        (e == tail || (size < src.size() && signed_tail::is_padding(scratch + e, tail - e))))
       return open_at(src, scratch + i, tail_pos + i, ar);
   }
-  // Otherwise bytes follow the archive - or there is no archive at all, and
-  // the signature turned up by chance in a bare program's code or in the
-  // data of a truncated download. Only a record that makes sense counts;
-  // the failure to report is then that no archive was found.
-  for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-    if (u32(scratch + i) != kSigEnd || i + kEndSize + u16(scratch + i + 20) > tail) continue;
-    Error e = open_at(src, scratch + i, tail_pos + i, ar);
-    if (e == Error::none || e == Error::io) return e;
-  }
-  *ar = Archive{};
   return Error::no_archive;
 }
 
