@@ -18,22 +18,21 @@ constexpr uint16_t kRevision2 = 0x0200, kPkcsSignedData = 0x0002;
 Tail find_table(const unsigned char* head, size_t n, uint64_t file_size, Table* t) {
   *t = Table{};
   if (n < 64 || head[0] != 'M' || head[1] != 'Z') return Tail::none;
-  const uint64_t pe = u32(head + 0x3C);
-  if (pe > n || n - pe < 24 || u32(head + pe) != 0x00004550) return Tail::none;
-  const uint64_t opt = pe + 24, opt_size = u16(head + pe + 20);
-  if (opt_size < 2 || opt_size > n - opt) return Tail::none;
+  const uint64_t pe = u32(head + 0x3C), opt = pe + 24;
+  if (opt + 2 > n || u32(head + pe) != 0x00004550) return Tail::none;
   const uint16_t magic = u16(head + opt);
   if (magic != kPe32 && magic != kPe32Plus) return Tail::none;
   // The directory count and the directories follow the fields whose size
   // differs between the 32- and the 64-bit header.
   const uint64_t count_at = opt + (magic == kPe32 ? 92 : 108);
-  const uint64_t entry_at = count_at + 4 + kSecurityEntry * 8;
-  if (entry_at + 8 > opt + opt_size || u32(head + count_at) <= kSecurityEntry) return Tail::none;
-  const uint64_t offset = u32(head + entry_at), size = u32(head + entry_at + 4);
-  if (offset == 0 && size == 0) return Tail::none;
-  if (offset % 8 != 0 || size < 8 || offset > file_size || size != file_size - offset) {
-    return Tail::bad;
+  const uint64_t entry_end = count_at + 4 + (kSecurityEntry + 1) * 8;
+  if (entry_end > opt + u16(head + pe + 20) || entry_end > n ||
+      u32(head + count_at) <= kSecurityEntry) {
+    return Tail::none;
   }
+  const uint64_t offset = u32(head + entry_end - 8), size = u32(head + entry_end - 4);
+  if (size == 0) return Tail::none;
+  if (offset % 8 != 0 || size > file_size || offset != file_size - size) return Tail::bad;
   t->offset = offset;
   t->size = size;
   return Tail::table;
@@ -41,20 +40,18 @@ Tail find_table(const unsigned char* head, size_t n, uint64_t file_size, Table* 
 
 bool well_formed(const unsigned char* table, size_t n) {
   size_t pos = 0;
-  if (n == 0) return false;
-  while (pos < n) {
-    if (n - pos < 8) return false;
+  while (n - pos >= 8) {
     const uint32_t len = u32(table + pos);
-    if (len < 8 || len > n - pos || u16(table + pos + 4) != kRevision2 ||
-        u16(table + pos + 6) != kPkcsSignedData) {
+    if (len < 8 || u16(table + pos + 4) != kRevision2 || u16(table + pos + 6) != kPkcsSignedData) {
       return false;
     }
-    if (len == n - pos) return true;
+    // Each record but the last is padded to 8 bytes; the last may be too.
     const size_t padded = (static_cast<size_t>(len) + 7) & ~size_t{7};
+    if (len == n - pos || padded == n - pos) return true;
     if (padded > n - pos) return false;
     pos += padded;
   }
-  return true;
+  return false;
 }
 
 bool is_padding(const unsigned char* gap, size_t n) {
