@@ -63,7 +63,8 @@ class Extract : public ::testing::Test {
     cap = Capture{};
     if (dir.empty()) dir = target.string();
     zip::MemorySource src(zip.data(), zip.size());
-    return extract(src, dir, opt, *ws, cap, &totals);
+    Workspace* one = ws.get();
+    return extract(src, dir, opt, &one, 1, cap, &totals);
   }
   int update(const std::string& zip) {
     cli::Options opt;

@@ -20,6 +20,8 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using test::tree;
+namespace fs = sys;
+using sys::FileSource;
 
 class Quiet final : public Reporter {
  public:
@@ -43,7 +45,8 @@ Unpacked unpack(const stdfs::path& zip, const stdfs::path& dir, bool update = fa
   Quiet q;
   cli::Options opt;
   opt.update = update;
-  int rc = extract(src, dir.string(), opt, *ws, q);
+  Workspace* one = ws.get();
+  int rc = extract(src, dir.string(), opt, &one, 1, q);
   return {rc, q.err, dir};
 }
 

@@ -1,4 +1,4 @@
-#include "fs.h"
+#include "system.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -11,11 +11,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace rdz::fs {
+namespace rdz::sys {
 
 namespace {
 
 int fd_of(const File& f) { return static_cast<int>(f.native()); }
+int fd_of(Handle h) { return static_cast<int>(h); }
 
 // strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the
 // buffer and returns a status.
@@ -46,7 +47,7 @@ void error_text(Err e, char* buf, size_t cap) {
 
 bool is_missing(Err e) { return e == ENOENT; }
 
-File::~File() { reset(kInvalid); }
+File::~File() { reset(kNoHandle); }
 
 File& File::operator=(File&& o) noexcept {
   if (this != &o) reset(o.release());
@@ -54,13 +55,13 @@ File& File::operator=(File&& o) noexcept {
 }
 
 void File::reset(intptr_t h) {
-  if (h_ != kInvalid) ::close(static_cast<int>(h_));
+  if (h_ != kNoHandle) ::close(static_cast<int>(h_));
   h_ = h;
 }
 
 intptr_t File::release() {
   intptr_t h = h_;
-  h_ = kInvalid;
+  h_ = kNoHandle;
   return h;
 }
 
@@ -99,14 +100,14 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
-Err create_new(const char* path, File& f) {
+Err NativeHost::create_new(const char* path, Handle* f) {
   int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
-  f.reset(fd);
+  *f = fd;
   return 0;
 }
 
-Err write_all(const File& f, const void* buf, size_t n) {
+Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   while (n > 0) {
     ssize_t put = ::write(fd_of(f), p, n);
@@ -120,7 +121,7 @@ Err write_all(const File& f, const void* buf, size_t n) {
   return 0;
 }
 
-Err set_mtime(const File& f, int64_t unix_seconds) {
+Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   struct timespec ts[2];
   ts[0].tv_sec = 0;
   ts[0].tv_nsec = UTIME_OMIT;
@@ -129,19 +130,19 @@ Err set_mtime(const File& f, int64_t unix_seconds) {
   return ::futimens(fd_of(f), ts) == 0 ? 0 : errno;
 }
 
-Err close(File& f) {
-  int fd = static_cast<int>(f.release());
+Err NativeHost::close(Handle f) {
+  int fd = fd_of(f);
   if (fd < 0) return 0;
   return ::close(fd) == 0 ? 0 : errno;
 }
 
-Err remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
+Err NativeHost::remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
 
-Err rename_replace(const char* from, const char* to) {
+Err NativeHost::rename_replace(const char* from, const char* to) {
   return ::rename(from, to) == 0 ? 0 : errno;
 }
 
-Err make_dir(const char* path) {
+Err NativeHost::make_dir(const char* path) {
   if (::mkdir(path, 0777) == 0) return 0;
   Err e = errno;
   if (e == EEXIST) {
@@ -152,7 +153,7 @@ Err make_dir(const char* path) {
   return e;
 }
 
-Err stat(const char* path, Stat* out) {
+Err NativeHost::stat(const char* path, Stat* out) {
   struct ::stat st;
   if (::stat(path, &st) != 0) {
     if (errno == ENOENT) {
@@ -168,7 +169,7 @@ Err stat(const char* path, Stat* out) {
   return 0;
 }
 
-bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int minute,
                         int second, int64_t* out) {
   struct tm tm {};
   tm.tm_year = year - 1900;
@@ -206,39 +207,45 @@ unsigned processor_count() {
 
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
-Mutex::Mutex() { new (m_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
-Mutex::~Mutex() { ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(m_)); }
+NativeHost::NativeHost() { new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
+
+NativeHost::~NativeHost() {
+  for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);
+  ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(mutex_));
+}
+
 // A default mutex fails only when misused, which these few callers do not do.
-void Mutex::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(m_)); }
-void Mutex::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(m_)); }
+void NativeHost::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
+void NativeHost::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
 
 static_assert(sizeof(pthread_t) <= sizeof(intptr_t));
 
-void* Thread::enter(void* self) {
+void* NativeHost::enter(void* self) {
   auto* t = static_cast<Thread*>(self);
-  t->fn_(t->arg_);
+  t->fn(t->arg);
   return nullptr;
 }
 
-Err Thread::start(void (*fn)(void*), void* arg) {
-  if (running_) return EBUSY;
-  fn_ = fn;
-  arg_ = arg;
+Err NativeHost::start_thread(unsigned slot, void (*fn)(void*), void* arg) {
+  if (slot >= kMostThreads || threads_[slot].running) return EBUSY;
+  Thread& t = threads_[slot];
+  t.fn = fn;
+  t.arg = arg;
   pthread_t id;
-  int e = ::pthread_create(&id, nullptr, &Thread::enter, this);
+  int e = ::pthread_create(&id, nullptr, &NativeHost::enter, &t);
   if (e != 0) return e;
-  h_ = 0;
-  std::memcpy(&h_, &id, sizeof id);
-  running_ = true;
+  t.h = 0;
+  std::memcpy(&t.h, &id, sizeof id);
+  t.running = true;
   return 0;
 }
 
-void Thread::join() {
-  if (!running_) return;
+void NativeHost::join_thread(unsigned slot) {
+  if (slot >= kMostThreads || !threads_[slot].running) return;
   pthread_t id;
-  std::memcpy(&id, &h_, sizeof id);
+  std::memcpy(&id, &threads_[slot].h, sizeof id);
   ::pthread_join(id, nullptr);
-  running_ = false;
+  threads_[slot].running = false;
 }
 
 static void write_fd(int fd, std::string_view text) {
@@ -258,4 +265,4 @@ static void write_fd(int fd, std::string_view text) {
 void write_stdout(std::string_view text) { write_fd(1, text); }
 void write_stderr(std::string_view text) { write_fd(2, text); }
 
-}  // namespace rdz::fs
+}  // namespace rdz::sys

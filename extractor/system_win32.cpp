@@ -1,4 +1,4 @@
-#include "fs.h"
+#include "system.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-namespace rdz::fs {
+namespace rdz::sys {
 
 namespace {
 
@@ -22,6 +22,7 @@ constexpr DWORD kWideCap = kMaxPath + 1024;
 constexpr size_t kShortPathLimit = 240;
 
 HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native()); }
+HANDLE handle_of(Handle h) { return reinterpret_cast<HANDLE>(h); }
 
 // A UTF-8 path as the wide-character functions want it: backslashes, and the
 // \\?\ prefix on a long one so that MAX_PATH does not cut it off.
@@ -163,7 +164,7 @@ bool is_missing(Err e) {
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
-File::~File() { reset(kInvalid); }
+File::~File() { reset(kNoHandle); }
 
 File& File::operator=(File&& o) noexcept {
   if (this != &o) reset(o.release());
@@ -171,13 +172,13 @@ File& File::operator=(File&& o) noexcept {
 }
 
 void File::reset(intptr_t h) {
-  if (h_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  if (h_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(h_));
   h_ = h;
 }
 
 intptr_t File::release() {
   intptr_t h = h_;
-  h_ = kInvalid;
+  h_ = kNoHandle;
   return h;
 }
 
@@ -226,17 +227,17 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
-Err create_new(const char* path, File& f) {
+Err NativeHost::create_new(const char* path, Handle* f) {
   WidePath w(path);
   if (w.error()) return w.error();
   HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return last_error();
-  f.reset(reinterpret_cast<intptr_t>(h));
+  *f = reinterpret_cast<Handle>(h);
   return 0;
 }
 
-Err write_all(const File& f, const void* buf, size_t n) {
+Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   while (n > 0) {
     DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
@@ -248,7 +249,7 @@ Err write_all(const File& f, const void* buf, size_t n) {
   return 0;
 }
 
-Err set_mtime(const File& f, int64_t unix_seconds) {
+Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   uint64_t t = static_cast<uint64_t>(unix_seconds * 10000000 + 116444736000000000LL);
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(t);
@@ -256,19 +257,18 @@ Err set_mtime(const File& f, int64_t unix_seconds) {
   return SetFileTime(handle_of(f), nullptr, nullptr, &ft) ? 0 : last_error();
 }
 
-Err close(File& f) {
-  intptr_t h = f.release();
-  if (h == -1) return 0;
+Err NativeHost::close(Handle h) {
+  if (h == kNoHandle) return 0;
   return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
 }
 
-Err remove_file(const char* path) {
+Err NativeHost::remove_file(const char* path) {
   WidePath w(path);
   if (w.error()) return w.error();
   return DeleteFileW(w.get()) ? 0 : last_error();
 }
 
-Err rename_replace(const char* from, const char* to) {
+Err NativeHost::rename_replace(const char* from, const char* to) {
   WidePath wf(from);
   if (wf.error()) return wf.error();
   WidePath wt(to);
@@ -288,7 +288,7 @@ Err rename_replace(const char* from, const char* to) {
   return e;
 }
 
-Err make_dir(const char* path) {
+Err NativeHost::make_dir(const char* path) {
   WidePath w(path);
   if (w.error()) return w.error();
   if (CreateDirectoryW(w.get(), nullptr)) return 0;
@@ -301,7 +301,7 @@ Err make_dir(const char* path) {
   return e;
 }
 
-Err stat(const char* path, Stat* st) {
+Err NativeHost::stat(const char* path, Stat* st) {
   WidePath w(path);
   if (w.error()) return w.error();
   WIN32_FILE_ATTRIBUTE_DATA data;
@@ -320,7 +320,7 @@ Err stat(const char* path, Stat* st) {
   return 0;
 }
 
-bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int minute,
                         int second, int64_t* out) {
   SYSTEMTIME local{};
   local.wYear = static_cast<WORD>(year);
@@ -374,39 +374,45 @@ unsigned processor_count() {
 
 static_assert(sizeof(SRWLOCK) <= 64);
 
-Mutex::Mutex() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(m_)); }
-Mutex::~Mutex() = default;  // a slim lock holds nothing to free
-void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
-void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
+NativeHost::NativeHost() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(mutex_)); }
 
-unsigned __stdcall Thread::enter(void* self) {
+// A slim lock holds nothing to free.
+NativeHost::~NativeHost() {
+  for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);
+}
+
+void NativeHost::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
+void NativeHost::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
+
+unsigned __stdcall NativeHost::enter(void* self) {
   auto* t = static_cast<Thread*>(self);
-  t->fn_(t->arg_);
+  t->fn(t->arg);
   return 0;
 }
 
-Err Thread::start(void (*fn)(void*), void* arg) {
-  if (running_) return ERROR_BUSY;
-  fn_ = fn;
-  arg_ = arg;
+Err NativeHost::start_thread(unsigned slot, void (*fn)(void*), void* arg) {
+  if (slot >= kMostThreads || threads_[slot].running) return ERROR_BUSY;
+  Thread& t = threads_[slot];
+  t.fn = fn;
+  t.arg = arg;
   // Through the C runtime rather than CreateThread, so that the runtime
   // knows the thread its functions are called from.
-  uintptr_t h = _beginthreadex(nullptr, 0, &Thread::enter, this, 0, nullptr);
+  uintptr_t h = _beginthreadex(nullptr, 0, &NativeHost::enter, &t, 0, nullptr);
   if (h == 0) {
     Err e = last_error();
     return e ? e : ERROR_NOT_ENOUGH_MEMORY;
   }
-  h_ = static_cast<intptr_t>(h);
-  running_ = true;
+  t.h = static_cast<intptr_t>(h);
+  t.running = true;
   return 0;
 }
 
-void Thread::join() {
-  if (!running_) return;
-  HANDLE h = reinterpret_cast<HANDLE>(h_);
+void NativeHost::join_thread(unsigned slot) {
+  if (slot >= kMostThreads || !threads_[slot].running) return;
+  HANDLE h = reinterpret_cast<HANDLE>(threads_[slot].h);
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);
-  running_ = false;
+  threads_[slot].running = false;
 }
 
 std::string_view raw_command_line() {
@@ -417,4 +423,4 @@ std::string_view raw_command_line() {
 void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
 void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
 
-}  // namespace rdz::fs
+}  // namespace rdz::sys
