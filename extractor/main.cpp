@@ -78,7 +78,7 @@ int run(const std::string_view* args, int count) {
     rc = rdz::kExitInternal;
   } else {
     rdz::sys::FileSource src(self, size);
-    rdz::sys::NativeHost host;
+    rdz::sys::NativeHost host(!rdz::sys::bench_without_flush());
     rc = rdz::extract(host, src, {dir, dir_len}, opt, ws, made, rep);
   }
   for (unsigned i = 0; i < made; ++i) {

@@ -36,6 +36,7 @@ class File {
 };
 
 void error_text(Err e, char* buf, size_t cap);
+// True when `e` says a path component does not exist.
 bool is_missing(Err e);
 
 // The running executable, opened for reading.
@@ -76,24 +77,36 @@ unsigned processor_count();
 void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 
+// True when the environment asks to skip flushing, for the benchmark that
+// measures what flushing costs: RUDUVIZIDE_BENCH_NO_FLUSH=1.
+bool bench_without_flush();
+
 // The real system, as the extraction sees it.
 class NativeHost final : public Host {
  public:
-  NativeHost();
+  explicit NativeHost(bool flush = true);
   ~NativeHost();
   NativeHost(const NativeHost&) = delete;
   NativeHost& operator=(const NativeHost&) = delete;
 
   void error_text(Err e, char* buf, size_t cap) override { sys::error_text(e, buf, cap); }
-  bool is_missing(Err e) override { return sys::is_missing(e); }
-  Err create_new(const char* path, Handle* f) override;
+  ErrKind kind_of(Err e) override;
+  Err make_dir(const char* path) override;
+  Err open_target(const char* path, Handle* dir) override;
+  Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
+  Err close_dir(Handle dir) override;
+  Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
+  Err flush_dir(Handle dir) override;
+  Err create_new(Handle dir, const char* name, Handle* f) override;
   Err write_all(Handle f, const void* buf, size_t n) override;
   Err set_mtime(Handle f, int64_t unix_seconds) override;
+  Err flush_files(const Handle* f, size_t n) override;
+  Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
   Err close(Handle f) override;
-  Err remove_file(const char* path) override;
-  Err rename_replace(const char* from, const char* to) override;
-  Err make_dir(const char* path) override;
-  Err stat(const char* path, Stat* st) override;
+  Err remove_file(Handle dir, const char* name) override;
+  Err stat(Handle dir, const char* name, Stat* st) override;
+  Err random(void* buf, size_t n) override;
+  void sleep_ms(unsigned ms) override;
   bool local_time_to_unix(int year, int month, int day, int hour, int minute, int second,
                           int64_t* out) override;
   Err start_thread(unsigned slot, void (*fn)(void*), void* arg) override;
@@ -115,6 +128,7 @@ class NativeHost final : public Host {
 #else
   static void* enter(void* t);
 #endif
+  bool flush_;
   Thread threads_[kMostThreads];
   alignas(8) unsigned char mutex_[64];
 };

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +39,7 @@ void error_text(Err e, char* buf, size_t cap) {
     case kErrNotDir: text = "not a directory"; break;
     case kErrPathTooLong: text = "path too long"; break;
     case kErrBadPath: text = "path cannot be represented"; break;
+    case kErrLink: text = "a link, which is not followed"; break;
     // Workers report at the same time, and strerror may share one buffer.
     default: text = message_of(::strerror_r(static_cast<int>(e), tmp, sizeof tmp), tmp); break;
   }
@@ -44,6 +48,7 @@ void error_text(Err e, char* buf, size_t cap) {
   std::memcpy(buf, text, n);
   buf[n] = '\0';
 }
+
 
 bool is_missing(Err e) { return e == ENOENT; }
 
@@ -100,8 +105,8 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
-Err NativeHost::create_new(const char* path, Handle* f) {
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
+  int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
   *f = fd;
   return 0;
@@ -136,10 +141,12 @@ Err NativeHost::close(Handle f) {
   return ::close(fd) == 0 ? 0 : errno;
 }
 
-Err NativeHost::remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
+Err NativeHost::remove_file(Handle dir, const char* name) {
+  return ::unlinkat(fd_of(dir), name, 0) == 0 ? 0 : errno;
+}
 
-Err NativeHost::rename_replace(const char* from, const char* to) {
-  return ::rename(from, to) == 0 ? 0 : errno;
+Err NativeHost::rename_over(Handle dir, Handle, const char* temp, const char* final) {
+  return ::renameat(fd_of(dir), temp, fd_of(dir), final) == 0 ? 0 : errno;
 }
 
 Err NativeHost::make_dir(const char* path) {
@@ -153,9 +160,66 @@ Err NativeHost::make_dir(const char* path) {
   return e;
 }
 
-Err NativeHost::stat(const char* path, Stat* out) {
+Err NativeHost::open_target(const char* path, Handle* dir) {
+  int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  *dir = fd;
+  return 0;
+}
+
+Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) {
+  *created = create && ::mkdirat(fd_of(dir), name, 0777) == 0;
+  if (create && !*created && errno != EEXIST) return errno;
+  int fd = ::openat(fd_of(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    *out = fd;
+    return 0;
+  }
+  Err e = errno;
   struct ::stat st;
-  if (::stat(path, &st) != 0) {
+  if (e == ELOOP || e == ENOTDIR) {
+    if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return kErrLink;
+    }
+    return kErrNotDir;
+  }
+  return e;
+}
+
+Err NativeHost::close_dir(Handle dir) { return ::close(fd_of(dir)) == 0 ? 0 : errno; }
+
+Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
+  int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    Err e = errno;
+    ::close(fd);
+    return e;
+  }
+  while (const struct dirent* ent = ::readdir(d)) fn(ctx, ent->d_name);
+  ::closedir(d);
+  return 0;
+}
+
+Err NativeHost::flush_dir(Handle dir) {
+  if (!flush_) return 0;
+  return ::fsync(fd_of(dir)) == 0 ? 0 : errno;
+}
+
+Err NativeHost::flush_files(const Handle* f, size_t n) {
+  if (!flush_) return 0;
+  // One after the other once all are written: the disk has had the data of
+  // the whole batch to write back meanwhile.
+  for (size_t i = 0; i < n; ++i) {
+    if (::fdatasync(fd_of(f[i])) != 0) return errno;
+  }
+  return 0;
+}
+
+Err NativeHost::stat(Handle dir, const char* name, Stat* out) {
+  struct ::stat st;
+  if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) {
       *out = Stat{};
       return 0;
@@ -166,7 +230,46 @@ Err NativeHost::stat(const char* path, Stat* out) {
   else if (S_ISDIR(st.st_mode)) out->kind = Stat::Kind::dir;
   else out->kind = Stat::Kind::other;
   out->mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
+  out->size = static_cast<uint64_t>(st.st_size);
   return 0;
+}
+
+ErrKind NativeHost::kind_of(Err e) {
+  switch (e) {
+    case ENOENT: return ErrKind::missing;
+    case ENOSPC:
+    case EDQUOT: return ErrKind::no_space;
+    case EBUSY:
+    case ETXTBSY: return ErrKind::busy;
+    default: return ErrKind::other;
+  }
+}
+
+Err NativeHost::random(void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    ssize_t got = ::getrandom(p, n, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += got;
+    n -= static_cast<size_t>(got);
+  }
+  return 0;
+}
+
+void NativeHost::sleep_ms(unsigned ms) {
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+bool bench_without_flush() {
+  const char* v = ::getenv("RUDUVIZIDE_BENCH_NO_FLUSH");
+  return v && *v == '1';
 }
 
 bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int minute,
@@ -207,7 +310,9 @@ unsigned processor_count() {
 
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
-NativeHost::NativeHost() { new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
+NativeHost::NativeHost(bool flush) : flush_(flush) {
+  new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
+}
 
 NativeHost::~NativeHost() {
   for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);

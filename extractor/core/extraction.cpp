@@ -141,6 +141,9 @@ bool Extraction::prepare_target(std::string_view target) {
   if (kBackslashIsSeparator && len == 2 && ws.base_[1] == ':' && target.size() > 2) ++len;
   ws.base_[len] = '\0';
   Err e = ensure_dirs(host_, ws.base_, len);
+  if (e == 0) e = host_.open_target(ws.base_, &target_);
+  // Only this run's temporaries carry its number; older ones are leftovers.
+  if (e == 0) e = host_.random(&run_id_, sizeof run_id_);
   if (e) {
     char text[256];
     host_.error_text(e, text, sizeof text);
@@ -173,6 +176,7 @@ int Extraction::run(std::string_view target, Totals* totals) {
     rc = kExitTarget;
   } else {
     rc = unpack_all(plan_workers());
+    host_.close_dir(target_);
     if (opt_.quiet < 2) {
       Line l;
       l << kProg << t_.files << (t_.files == 1 ? " file" : " files") << " unpacked ("

@@ -12,6 +12,7 @@
 #include "host.h"
 #include "names.h"
 #include "reporter.h"
+#include "temp_names.h"
 #include "zip.h"
 
 namespace rdz {
@@ -26,7 +27,7 @@ enum ExitCode : int {
 };
 
 struct ExtractOptions {
-  bool update = false;  // keep files at least as new as their entries
+  bool update = false;  // keep files of the entry's size at least as new as it
   int quiet = 0;        // 0: a line per entry, 1: a summary, 2: errors only
 };
 
@@ -66,13 +67,21 @@ class Workspace {
   char decoded_[3 * names::kMaxName + 1];
   char rel_[names::kMaxName + 1];
   char base_[kMaxPath + 1];
-  char path_[kMaxPath + 1];
-  char temp_[kMaxPath + 1];
-  char made_dir_[kMaxPath + 1];  // the last directory known to exist
+  char dir_rel_[names::kMaxName + 1];  // the directory being written, below the target
   uint64_t names_[kNameSlots];
   z_stream z_{};
   bool inflate_ready_ = false;
-  uint32_t temp_serial_ = 0;
+
+  // Files written and not yet flushed and renamed, all in one directory:
+  // flushing them together costs the disk far less than one by one.
+  static constexpr size_t kBatch = 64;
+  struct Pending {
+    Handle f;
+    uint64_t size;
+    size_t leaf_at;  // where the file's own name starts in rel
+    char temp[kTempNameLen + 1];
+    char rel[names::kMaxName + 1];
+  } pending_[kBatch];
 };
 
 // The most Workspaces one extraction puts to work, however many it is given:

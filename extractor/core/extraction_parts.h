@@ -74,6 +74,14 @@ class Extraction {
   Totals t_;
   const char* base_ = nullptr;  // the target, without trailing separators
   size_t base_len_ = 0;
+  Handle target_ = kNoHandle;
+  uint32_t run_id_ = 0;  // in this run's temporary names
+
+  // Directories cleared of leftovers in this run, by the hash of their path.
+  static constexpr size_t kSwept = 4096;
+  uint64_t swept_[kSwept] = {};
+  bool first_sweep(std::string_view rel);
+  void out_of_space();
 
   // Learnt in pass one.
   uint64_t entries_ = 0;  // records in the directory
@@ -91,6 +99,7 @@ class Extraction {
   std::atomic<size_t> next_first_{0};
   std::atomic<uint64_t> next_{0};
   std::atomic<bool> stop_{false};
+  std::atomic<bool> full_{false};
   unsigned workers_ = 1;
 };
 
@@ -109,9 +118,20 @@ class Worker {
   bool unpack_file(const zip::Entry& e, size_t rel_len);
   bool unpack_dir(size_t rel_len);
   Failure copy_data(const zip::Entry& e, uint64_t data, Handle out);
-  // Builds ws_.path_ from the target and ws_.rel_, noting where its parts start.
-  bool join(size_t rel_len);
-  bool ensure_parent();
+  // Makes ws_.rel_'s first `len` bytes the open directory dir_, one
+  // component at a time from the target, following no link.
+  bool enter_dir(size_t len);
+  void leave_dir();
+  void remove_leftovers();
+  static void leftover(void* self, const char* name);
+  // Flushes, then renames, the files of the batch, then the directory.
+  void commit();
+  void discard(Workspace::Pending& p);
+  // An operation that a scanner or indexer may hold up for a moment, retried.
+  template <class Op>
+  Err patiently(Op op);
+  // False when `e` is a full disk: then the whole extraction stops.
+  bool check_space(Err e);
   void entry_error(std::string_view what, std::string_view detail, Err e = 0);
 
   Extraction& x_;
@@ -120,8 +140,9 @@ class Worker {
   Window win_;
   Totals t_;
   std::string_view current_;  // the entry being worked on, for messages
-  size_t rel_pos_ = 0;         // where ws_.rel_ starts in ws_.path_
-  size_t leaf_pos_ = 0;        // where the last component starts in ws_.path_
+  Handle dir_ = kNoHandle;
+  size_t dir_len_ = 0;        // of ws_.dir_rel_
+  size_t pending_ = 0;
   char shown_[512];
 };
 

@@ -24,6 +24,7 @@ enum class Verdict {
   control_char,
   trailing_dot_or_blank,
   component_too_long,
+  temporary_name,
 };
 
 const char* describe(Verdict v);

@@ -7,10 +7,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "upcase.h"
+
 namespace rdz {
 
-// The paths entries name, compared as Windows compares ASCII letters (other
-// bytes as they are), to refuse an archive that names one file twice: which
+// The paths entries name, compared as Windows compares names (letter case
+// folded by upcase()), to refuse an archive that names one file twice: which
 // of the two would be "the" file is anybody's guess. Directories named twice
 // are harmless; a file where a directory is named or implied is not. Keys are
 // 64-bit hashes: two different names share one by accident about once in
@@ -40,14 +42,20 @@ class NamesGivenTwice {
     if (rel.empty()) return Result::fresh;
     uint64_t h = kFnvBasis;
     Result r = Result::fresh;
-    for (size_t i = 0; i < rel.size(); ++i) {
-      auto c = static_cast<unsigned char>(rel[i]);
+    for (size_t i = 0; i < rel.size();) {
+      // Names are valid UTF-8 by now: one character at a time.
+      uint32_t c = static_cast<unsigned char>(rel[i++]);
       if (c == '/') {
         Result d = insert(h, true);
         if (d != Result::fresh) r = d;
+      } else if (c >= 0xC0) {
+        const int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
+        c &= 0x3Fu >> more;
+        for (int k = 0; k < more && i < rel.size(); ++k) {
+          c = c << 6 | (static_cast<unsigned char>(rel[i++]) & 0x3Fu);
+        }
       }
-      if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-      h = (h ^ c) * kFnvPrime;
+      h = (h ^ upcase(c)) * kFnvPrime;
     }
     Result own = insert(h, is_dir);
     return own != Result::fresh ? own : r;

@@ -9,11 +9,9 @@
 
 namespace rdz {
 
-// Another worker may be making the same ones at the same time: a directory
-// that appears meanwhile is as good as one made here.
 Err ensure_dirs(Host& host, char* p, size_t len) {
   Err e = host.make_dir(p);
-  if (e == 0 || !host.is_missing(e)) return e;
+  if (e == 0 || host.kind_of(e) != ErrKind::missing) return e;
   // Climb to the deepest ancestor that exists, then come back down.
   size_t end = len;
   while (true) {
@@ -30,7 +28,7 @@ Err ensure_dirs(Host& host, char* p, size_t len) {
     p[sep] = saved;
     end = sep;
     if (e == 0) break;
-    if (!host.is_missing(e)) return e;
+    if (host.kind_of(e) != ErrKind::missing) return e;
   }
   for (size_t i = end + 1; i < len; ++i) {
     if (is_sep(p[i]) && !is_sep(p[i - 1])) {
@@ -57,55 +55,145 @@ void Worker::entry_error(std::string_view what, std::string_view detail, Err e) 
   x_.rep_.error(l.view());
 }
 
-bool Worker::join(size_t rel_len) {
-  const size_t blen = x_.base_len_;
-  bool sep = blen > 0 && is_sep(x_.base_[blen - 1]);
-  size_t total = blen + (sep ? 0 : 1) + rel_len;
-  if (total > kMaxPath) {
-    entry_error("cannot unpack", "", kErrPathTooLong);
-    return false;
+template <class Op>
+Err Worker::patiently(Op op) {
+  // An antivirus or indexer holds a fresh file for a few milliseconds; a
+  // program that loaded a library holds it until it ends. Wait out the first
+  // kind, well under a second in all, and report the second.
+  constexpr int kTries = 7;
+  unsigned delay_ms = 2;
+  for (int i = 1;; ++i, delay_ms *= 2) {
+    Err e = op();
+    if (e == 0 || i == kTries || x_.host_.kind_of(e) != ErrKind::busy) return e;
+    x_.host_.sleep_ms(delay_ms);
   }
-  char* out = ws_.path_;
-  std::memcpy(out, x_.base_, blen);
-  size_t at = blen;
-  if (!sep) out[at++] = '/';
-  std::memcpy(out + at, ws_.rel_, rel_len);
-  out[total] = '\0';
-  rel_pos_ = at;
-  const char* last = std::strrchr(out + at, '/');  // rel_ uses '/' only
-  leaf_pos_ = last ? static_cast<size_t>(last - out) + 1 : at;
+}
+
+bool Worker::check_space(Err e) {
+  if (x_.host_.kind_of(e) != ErrKind::no_space) return true;
+  x_.out_of_space();
+  return false;
+}
+
+bool Worker::enter_dir(size_t len) {
+  if (dir_ != kNoHandle && len == dir_len_ && std::memcmp(ws_.dir_rel_, ws_.rel_, len) == 0) {
+    return true;
+  }
+  leave_dir();
+  Host& host = x_.host_;
+  Handle at = x_.target_;
+  bool made = false;
+  for (size_t i = 0; i < len;) {
+    size_t j = i;
+    while (j < len && ws_.rel_[j] != '/') ++j;
+    char saved = ws_.rel_[j];
+    ws_.rel_[j] = '\0';
+    Handle next;
+    Err e = host.open_dir(at, ws_.rel_ + i, true, &next, &made);
+    // A new name in a directory is on disk only once the directory is.
+    if (e == 0 && made) e = host.flush_dir(at);
+    if (at != x_.target_) host.close_dir(at);
+    if (e) {
+      if (!check_space(e)) {
+        // said once for all
+      } else if (e == kErrLink) {
+        Line l;
+        l << kProg << current_ << ": not unpacked: " << std::string_view(ws_.rel_, j)
+          << " is a link, and no link below the target is followed\n";
+        x_.rep_.error(l.view());
+      } else {
+        entry_error("cannot create directory", "", e);
+      }
+      ws_.rel_[j] = saved;
+      return false;
+    }
+    ws_.rel_[j] = saved;
+    at = next;
+    i = j + 1;
+  }
+  dir_ = at;
+  dir_len_ = len;
+  std::memcpy(ws_.dir_rel_, ws_.rel_, len);
+  if (!made && x_.first_sweep({ws_.rel_, len})) remove_leftovers();
   return true;
 }
 
-bool Worker::ensure_parent() {
-  // A file at the top goes straight into the target, which exists.
-  if (leaf_pos_ == rel_pos_) return true;
-  char* path = ws_.path_;
-  const size_t len = leaf_pos_ - 1;
-  path[len] = '\0';
-  bool ok = true;
-  if (std::strcmp(path, ws_.made_dir_) != 0) {
-    Err e = ensure_dirs(x_.host_, path, len);
+void Worker::leave_dir() {
+  commit();
+  if (dir_ != kNoHandle && dir_ != x_.target_) x_.host_.close_dir(dir_);
+  dir_ = kNoHandle;
+}
+
+void Worker::leftover(void* self, const char* name) {
+  auto* w = static_cast<Worker*>(self);
+  if (!is_leftover(name, w->x_.run_id_)) return;
+  w->patiently([&] { return w->x_.host_.remove_file(w->dir_, name); });
+}
+
+void Worker::remove_leftovers() { x_.host_.list_dir(dir_, &Worker::leftover, this); }
+
+void Worker::discard(Workspace::Pending& p) {
+  x_.host_.close(p.f);
+  patiently([&] { return x_.host_.remove_file(dir_, p.temp); });
+}
+
+void Worker::commit() {
+  if (pending_ == 0) return;
+  Host& host = x_.host_;
+  Handle files[Workspace::kBatch];
+  for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
+  Err e = x_.full_.load() ? 0 : host.flush_files(files, pending_);
+  if (x_.full_.load() || e) {
+    for (size_t i = 0; i < pending_; ++i) {
+      Workspace::Pending& p = ws_.pending_[i];
+      if (e && check_space(e)) {
+        current_ = {shown_, names::printable(p.rel, shown_, sizeof shown_)};
+        entry_error("cannot write", "", e);
+      }
+      ++t_.failed;
+      discard(p);
+    }
+    pending_ = 0;
+    return;
+  }
+  bool renamed = false;
+  for (size_t i = 0; i < pending_; ++i) {
+    Workspace::Pending& p = ws_.pending_[i];
+    current_ = {shown_, names::printable(p.rel, shown_, sizeof shown_)};
+    const char* leaf = p.rel + p.leaf_at;
+    e = patiently([&] { return host.rename_over(dir_, p.f, p.temp, leaf); });
     if (e) {
-      entry_error("cannot create directory", "", e);
-      ok = false;
-      ws_.made_dir_[0] = '\0';
-    } else {
-      std::memcpy(ws_.made_dir_, path, len + 1);
+      if (host.kind_of(e) == ErrKind::busy) {
+        entry_error("cannot replace file",
+                    "it is in use: a library stays locked while a running program has it "
+                    "loaded; close the programs that use the libraries, then run again", e);
+      } else {
+        entry_error("cannot replace file", "", e);
+      }
+      ++t_.failed;
+      discard(p);
+      continue;
+    }
+    renamed = true;
+    host.close(p.f);
+    ++t_.files;
+    t_.bytes += p.size;
+    if (x_.opt_.quiet == 0) {
+      Line l;
+      l << "   unpacked: " << current_ << "\n";
+      x_.rep_.info(l.view());
     }
   }
-  path[len] = '/';
-  return ok;
+  pending_ = 0;
+  if (renamed && (e = host.flush_dir(dir_)) != 0) {
+    entry_error("cannot write the directory", "", e);
+    ++t_.failed;
+  }
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
   if (rel_len == 0) return true;  // the target itself
-  if (!join(rel_len)) return false;
-  Err e = ensure_dirs(x_.host_, ws_.path_, std::strlen(ws_.path_));
-  if (e) {
-    entry_error("cannot create directory", "", e);
-    return false;
-  }
+  if (!enter_dir(rel_len)) return false;
   ++t_.dirs;
   if (x_.opt_.quiet == 0) {
     Line l;
@@ -181,13 +269,18 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
 }
 
 bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
-  if (!join(rel_len)) return false;
-  const int64_t mtime = entry_mtime(e, x_.host_);
+  size_t leaf_at = rel_len;
+  while (leaf_at > 0 && ws_.rel_[leaf_at - 1] != '/') --leaf_at;
+  if (!enter_dir(leaf_at ? leaf_at - 1 : 0)) return false;
+  Host& host = x_.host_;
+  const char* leaf = ws_.rel_ + leaf_at;
+  const int64_t mtime = entry_mtime(e, host);
   if (x_.opt_.update) {
     Stat st;
-    Err err = x_.host_.stat(ws_.path_, &st);
+    Err err = host.stat(dir_, leaf, &st);
     if (err) return entry_error("cannot check existing file", "", err), false;
-    if (st.kind == Stat::Kind::file && st.mtime >= mtime) {
+    // A time alone could belong to a file that a power cut left torn.
+    if (st.kind == Stat::Kind::file && st.mtime >= mtime && st.size == e.usize) {
       ++t_.skipped;
       if (x_.opt_.quiet == 0) {
         Line l;
@@ -197,7 +290,6 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
       return true;
     }
   }
-  if (!ensure_parent()) return false;
 
   uint64_t data;
   zip::Error zerr = zip::locate_data(win_, x_.ar_, e, ws_.out_, sizeof ws_.out_, &data);
@@ -206,60 +298,40 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     return false;
   }
 
-  // The temporary file lives beside the final one, so the closing rename
-  // never crosses a file system. The worker's number leads its serials, so
-  // that workers writing into one directory do not race for one name.
-  std::memcpy(ws_.temp_, ws_.path_, leaf_pos_);
-  char* tail = ws_.temp_ + leaf_pos_;
-  Handle out = kNoHandle;
+  // The temporary lives beside the final file, so the closing rename never
+  // crosses a file system.
+  Workspace::Pending& p = ws_.pending_[pending_];
   Err err = 0;
-  for (int tries = 0; tries < 64; ++tries) {
-    uint32_t serial = (ws_.temp_serial_++ & 0x0FFFFFFF) | static_cast<uint32_t>(id_) << 28;
-    static constexpr char kHex[] = "0123456789abcdef";
-    char name[] = ".rdz-00000000.tmp";
-    for (int i = 0; i < 8; ++i) name[12 - i] = kHex[(serial >> (4 * i)) & 15];
-    if (static_cast<size_t>(tail - ws_.temp_) + sizeof name > sizeof ws_.temp_) {
-      err = kErrPathTooLong;
-      break;
-    }
-    std::memcpy(tail, name, sizeof name);
-    err = x_.host_.create_new(ws_.temp_, &out);
+  for (int tries = 0; tries < 16; ++tries) {
+    uint32_t r;
+    if ((err = host.random(&r, sizeof r)) != 0) break;
+    make_temp_name(x_.run_id_, r, p.temp);
+    err = host.create_new(dir_, p.temp, &p.f);
     if (!err) break;
     Stat st;
-    if (x_.host_.stat(ws_.temp_, &st) != 0 || st.kind == Stat::Kind::missing) break;
+    if (host.stat(dir_, p.temp, &st) != 0 || st.kind == Stat::Kind::missing) break;
   }
-  if (err) return entry_error("cannot create file", "", err), false;
-
-  Failure f = copy_data(e, data, out);
-  bool ok = f.what == nullptr;
-  if (f.err) {
-    entry_error(f.what, "", f.err);
-  } else if (!ok) {
-    entry_error("not unpacked", f.what);
-  }
-  if (ok && (err = x_.host_.set_mtime(out, mtime)) != 0) {
-    entry_error("cannot set modification time", "", err);
-    ok = false;
-  }
-  if ((err = x_.host_.close(out)) != 0 && ok) {
-    entry_error("cannot write", "", err);
-    ok = false;
-  }
-  if (ok && (err = x_.host_.rename_replace(ws_.temp_, ws_.path_)) != 0) {
-    entry_error("cannot replace file", "", err);
-    ok = false;
-  }
-  if (!ok) {
-    x_.host_.remove_file(ws_.temp_);
+  if (err) {
+    if (check_space(err)) entry_error("cannot create file", "", err);
     return false;
   }
-  ++t_.files;
-  t_.bytes += e.usize;
-  if (x_.opt_.quiet == 0) {
-    Line l;
-    l << "   unpacked: " << current_ << "\n";
-    x_.rep_.info(l.view());
+
+  Failure f = copy_data(e, data, p.f);
+  if (!f.what && (err = host.set_mtime(p.f, mtime)) != 0) f = {"cannot set modification time", err};
+  if (f.what) {
+    if (!f.err) {
+      entry_error("not unpacked", f.what);
+    } else if (check_space(f.err)) {
+      entry_error(f.what, "", f.err);
+    }
+    discard(p);
+    return false;
   }
+  p.size = e.usize;
+  p.leaf_at = leaf_at;
+  std::memcpy(p.rel, ws_.rel_, rel_len);
+  p.rel[rel_len] = '\0';
+  if (++pending_ == Workspace::kBatch) commit();
   return true;
 }
 
@@ -280,7 +352,6 @@ void Worker::unpack(const zip::Entry& e) {
 }
 
 void Worker::run() {
-  ws_.made_dir_[0] = '\0';
   // Each worker walks the directory itself, up to the entries it claims;
   // only the step from the big entries back to the others starts it again.
   std::optional<zip::Cursor> cur;
@@ -304,10 +375,11 @@ void Worker::run() {
       // The directory was read in full once already; failing now means the
       // file changed underneath.
       x_.changed(done ? zip::Error::cd_count_mismatch : err);
-      return;
+      break;
     }
     unpack(e);
   }
+  leave_dir();
 }
 
 }  // namespace rdz
