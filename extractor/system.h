@@ -96,7 +96,7 @@ class NativeHost final : public Host {
   Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
   Err close_dir(Handle dir) override;
   Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
-  Err flush_dir(Handle dir) override;
+  Err flush_dirs(const Handle* dirs, size_t n) override;
   Err create_new(Handle dir, const char* name, Handle* f) override;
   Err write_all(Handle f, const void* buf, size_t n) override;
   Err set_mtime(Handle f, int64_t unix_seconds) override;

@@ -202,19 +202,26 @@ Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), vo
   return 0;
 }
 
-Err NativeHost::flush_dir(Handle dir) {
-  if (!flush_) return 0;
-  return ::fsync(fd_of(dir)) == 0 ? 0 : errno;
+// Linux flushes a whole file system in one call, one journal commit for a
+// batch of files or directories; elsewhere each is flushed, once all were
+// written, so that the disk has had them all to write back meanwhile.
+static Err flush_all(const Handle* h, size_t n, bool data_only) {
+#ifdef __linux__
+  (void)data_only;
+  if (n > 1) return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
+#endif
+  for (size_t i = 0; i < n; ++i) {
+    if ((data_only ? ::fdatasync(fd_of(h[i])) : ::fsync(fd_of(h[i]))) != 0) return errno;
+  }
+  return 0;
+}
+
+Err NativeHost::flush_dirs(const Handle* dirs, size_t n) {
+  return flush_ ? flush_all(dirs, n, false) : 0;
 }
 
 Err NativeHost::flush_files(const Handle* f, size_t n) {
-  if (!flush_) return 0;
-  // One after the other once all are written: the disk has had the data of
-  // the whole batch to write back meanwhile.
-  for (size_t i = 0; i < n; ++i) {
-    if (::fdatasync(fd_of(f[i])) != 0) return errno;
-  }
-  return 0;
+  return flush_ ? flush_all(f, n, true) : 0;
 }
 
 Err NativeHost::stat(Handle dir, const char* name, Stat* out) {

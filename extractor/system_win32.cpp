@@ -394,7 +394,7 @@ Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), vo
 
 // NTFS journals the names in a directory itself; FlushFileBuffers on a
 // directory needs it opened for writing, which an installer run need not do.
-Err NativeHost::flush_dir(Handle) { return 0; }
+Err NativeHost::flush_dirs(const Handle*, size_t) { return 0; }
 
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
   wchar_t path[kWideCap + 16];

@@ -72,11 +72,11 @@ class Workspace {
   z_stream z_{};
   bool inflate_ready_ = false;
 
-  // Files written and not yet flushed and renamed, all in one directory:
-  // flushing them together costs the disk far less than one by one.
+  // Files written and not yet flushed and renamed: flushing them together
+  // costs the disk far less than one by one.
   static constexpr size_t kBatch = 64;
   struct Pending {
-    Handle f;
+    Handle dir, f;
     uint64_t size;
     size_t leaf_at;  // where the file's own name starts in rel
     char temp[kTempNameLen + 1];

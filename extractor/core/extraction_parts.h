@@ -122,9 +122,15 @@ class Worker {
   // component at a time from the target, following no link.
   bool enter_dir(size_t len);
   void leave_dir();
+  // Directories to flush at the next commit stay open until then.
+  bool held(Handle d) const;
+  void hold(Handle d);
+  // Closes `d` unless the worker still needs it.
+  void release(Handle d);
   void remove_leftovers();
   static void leftover(void* self, const char* name);
-  // Flushes, then renames, the files of the batch, then the directory.
+  // Flushes, then renames, the files of the batch, then flushes the
+  // directories that got new names.
   void commit();
   void discard(Workspace::Pending& p);
   // An operation that a scanner or indexer may hold up for a moment, retried.
@@ -143,6 +149,9 @@ class Worker {
   Handle dir_ = kNoHandle;
   size_t dir_len_ = 0;        // of ws_.dir_rel_
   size_t pending_ = 0;
+  static constexpr size_t kHeld = 2 * Workspace::kBatch;
+  Handle held_[kHeld];
+  size_t n_held_ = 0;
   char shown_[512];
 };
 

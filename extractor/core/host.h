@@ -71,8 +71,8 @@ class Host {
   virtual Err close_dir(Handle dir) = 0;
   // Calls fn(ctx, name) for each name in `dir`.
   virtual Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) = 0;
-  // Puts the names made in `dir` on disk.
-  virtual Err flush_dir(Handle dir) = 0;
+  // Puts the names made in the `n` directories on disk.
+  virtual Err flush_dirs(const Handle* dirs, size_t n) = 0;
 
   // Creates `name` in `dir` for writing, failing if anything is there.
   virtual Err create_new(Handle dir, const char* name, Handle* f) = 0;

@@ -91,8 +91,8 @@ bool Worker::enter_dir(size_t len) {
     Handle next;
     Err e = host.open_dir(at, ws_.rel_ + i, true, &next, &made);
     // A new name in a directory is on disk only once the directory is.
-    if (e == 0 && made) e = host.flush_dir(at);
-    if (at != x_.target_) host.close_dir(at);
+    if (e == 0 && made) hold(at);
+    release(at);
     if (e) {
       if (!check_space(e)) {
         // said once for all
@@ -119,9 +119,25 @@ bool Worker::enter_dir(size_t len) {
 }
 
 void Worker::leave_dir() {
-  commit();
-  if (dir_ != kNoHandle && dir_ != x_.target_) x_.host_.close_dir(dir_);
+  release(dir_);
   dir_ = kNoHandle;
+}
+
+bool Worker::held(Handle d) const {
+  for (size_t i = 0; i < n_held_; ++i) {
+    if (held_[i] == d) return true;
+  }
+  return false;
+}
+
+void Worker::hold(Handle d) {
+  if (held(d)) return;
+  if (n_held_ == kHeld) commit();
+  held_[n_held_++] = d;
+}
+
+void Worker::release(Handle d) {
+  if (d != kNoHandle && d != x_.target_ && d != dir_ && !held(d)) x_.host_.close_dir(d);
 }
 
 void Worker::leftover(void* self, const char* name) {
@@ -134,11 +150,11 @@ void Worker::remove_leftovers() { x_.host_.list_dir(dir_, &Worker::leftover, thi
 
 void Worker::discard(Workspace::Pending& p) {
   x_.host_.close(p.f);
-  patiently([&] { return x_.host_.remove_file(dir_, p.temp); });
+  patiently([&] { return x_.host_.remove_file(p.dir, p.temp); });
 }
 
 void Worker::commit() {
-  if (pending_ == 0) return;
+  if (pending_ == 0 && n_held_ == 0) return;
   Host& host = x_.host_;
   Handle files[Workspace::kBatch];
   for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
@@ -154,14 +170,12 @@ void Worker::commit() {
       discard(p);
     }
     pending_ = 0;
-    return;
   }
-  bool renamed = false;
   for (size_t i = 0; i < pending_; ++i) {
     Workspace::Pending& p = ws_.pending_[i];
     current_ = {shown_, names::printable(p.rel, shown_, sizeof shown_)};
     const char* leaf = p.rel + p.leaf_at;
-    e = patiently([&] { return host.rename_over(dir_, p.f, p.temp, leaf); });
+    e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
     if (e) {
       if (host.kind_of(e) == ErrKind::busy) {
         entry_error("cannot replace file",
@@ -174,7 +188,6 @@ void Worker::commit() {
       discard(p);
       continue;
     }
-    renamed = true;
     host.close(p.f);
     ++t_.files;
     t_.bytes += p.size;
@@ -185,10 +198,14 @@ void Worker::commit() {
     }
   }
   pending_ = 0;
-  if (renamed && (e = host.flush_dir(dir_)) != 0) {
-    entry_error("cannot write the directory", "", e);
+  // The new names, and the directories made, on disk too.
+  if (n_held_ && !x_.full_.load() && (e = host.flush_dirs(held_, n_held_)) != 0) {
+    if (check_space(e)) entry_error("cannot write the directory", "", e);
     ++t_.failed;
   }
+  const size_t n = n_held_;
+  n_held_ = 0;
+  for (size_t i = 0; i < n; ++i) release(held_[i]);
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
@@ -300,7 +317,9 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
 
   // The temporary lives beside the final file, so the closing rename never
   // crosses a file system.
+  hold(dir_);  // before the batch may be committed to make room
   Workspace::Pending& p = ws_.pending_[pending_];
+  p.dir = dir_;
   Err err = 0;
   for (int tries = 0; tries < 16; ++tries) {
     uint32_t r;
@@ -379,6 +398,7 @@ void Worker::run() {
     }
     unpack(e);
   }
+  commit();
   leave_dir();
 }
 

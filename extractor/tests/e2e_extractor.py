@@ -105,9 +105,8 @@ class SelfExtractor(unittest.TestCase):
 
     def test_many_files_unpack_side_by_side_and_update(self):
         rng = random.Random(7)
-        files = {f"lib{i % 3}/part{i % 5}/f{i}.dll": rng.randbytes(2_000_000 if i % 100 == 7 else
-                                                                 rng.randrange(100, 20_000))
-                 for i in range(300)}
+        files = {f"lib{i % 3}/part{i % 5}/f{i}.dll": rng.randbytes(
+            2_000_000 if i % 100 == 7 else rng.randrange(100, 20_000)) for i in range(300)}
         pack(files, self.work / "many.exe")
         r = self.extract("-qq", "-d", "C:\\many", archive=self.work / "many.exe")
         self.assertEqual((r.returncode, r.stderr), (0, b""))
