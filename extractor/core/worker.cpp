@@ -156,6 +156,9 @@ void Worker::discard(Workspace::Pending& p) {
 void Worker::commit() {
   if (pending_ == 0 && n_held_ == 0) return;
   Host& host = x_.host_;
+  // A commit may come in the middle of another entry: its name stays.
+  const std::string_view entry = current_;
+  char shown[sizeof shown_];
   Handle files[Workspace::kBatch];
   for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
   Err e = x_.full_.load() ? 0 : host.flush_files(files, pending_);
@@ -163,7 +166,7 @@ void Worker::commit() {
     for (size_t i = 0; i < pending_; ++i) {
       Workspace::Pending& p = ws_.pending_[i];
       if (e && check_space(e)) {
-        current_ = {shown_, names::printable(p.rel, shown_, sizeof shown_)};
+        current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
         entry_error("cannot write", "", e);
       }
       ++t_.failed;
@@ -173,7 +176,7 @@ void Worker::commit() {
   }
   for (size_t i = 0; i < pending_; ++i) {
     Workspace::Pending& p = ws_.pending_[i];
-    current_ = {shown_, names::printable(p.rel, shown_, sizeof shown_)};
+    current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
     const char* leaf = p.rel + p.leaf_at;
     e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
     if (e) {
@@ -206,6 +209,7 @@ void Worker::commit() {
   const size_t n = n_held_;
   n_held_ = 0;
   for (size_t i = 0; i < n; ++i) release(held_[i]);
+  current_ = entry;
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
