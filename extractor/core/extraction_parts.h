@@ -106,8 +106,7 @@ class Extraction {
 // One thread's share of pass two, with its own Workspace.
 class Worker {
  public:
-  Worker(Extraction& x, Workspace& ws, unsigned id)
-      : x_(x), ws_(ws), id_(id), win_(x.src_, ws.in_, sizeof ws.in_) {}
+  Worker(Extraction& x, Workspace& ws) : x_(x), ws_(ws), win_(x.src_, ws.in_, sizeof ws.in_) {}
 
   static void enter(void* self) { static_cast<Worker*>(self)->run(); }
   void run();
@@ -142,7 +141,6 @@ class Worker {
 
   Extraction& x_;
   Workspace& ws_;
-  const unsigned id_;
   Window win_;
   Totals t_;
   std::string_view current_;  // the entry being worked on, for messages

@@ -120,7 +120,7 @@ int Extraction::unpack_all(unsigned workers) {
     }
   }
   std::optional<Worker> crew[kMostWorkspaces];
-  for (unsigned i = 0; i < workers; ++i) crew[i].emplace(*this, *ws_[i], i);
+  for (unsigned i = 0; i < workers; ++i) crew[i].emplace(*this, *ws_[i]);
   // A thread the system will not give is a worker less, not a failure.
   t_.workers = 1;
   while (t_.workers < workers && host_.start_thread(t_.workers, &Worker::enter, &*crew[t_.workers]) == 0) {

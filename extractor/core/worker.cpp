@@ -59,7 +59,7 @@ template <class Op>
 Err Worker::patiently(Op op) {
   // An antivirus or indexer holds a fresh file for a few milliseconds; a
   // program that loaded a library holds it until it ends. Wait out the first
-  // kind, well under a second in all, and report the second.
+  // kind, an eighth of a second in all, and report the second.
   constexpr int kTries = 7;
   unsigned delay_ms = 2;
   for (int i = 1;; ++i, delay_ms *= 2) {
