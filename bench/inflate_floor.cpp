@@ -18,8 +18,8 @@
 
 #include <zlib.h>
 
-#include "extract.h"
-#include "fs.h"
+#include "crc32.h"
+#include "system.h"
 #include "zip.h"
 
 namespace {
@@ -119,13 +119,13 @@ int main(int argc, char** argv) {
   }
   const auto start = std::chrono::steady_clock::now();
 
-  rdz::fs::File f;
+  rdz::sys::File f;
   uint64_t size = 0;
-  if (rdz::fs::open_read(argv[1], f, &size) != 0) {
+  if (rdz::sys::open_read(argv[1], f, &size) != 0) {
     std::fprintf(stderr, "inflate-floor: cannot open %s\n", argv[1]);
     return 1;
   }
-  rdz::FileSource src(f, size);
+  rdz::sys::FileSource src(f, size);
   std::vector<unsigned char> cd(std::max(rdz::zip::kMaxRecord, rdz::zip::kOpenScratch));
   rdz::zip::Archive ar;
   if (rdz::zip::Error err = rdz::zip::open(src, &ar, cd.data(), cd.size());

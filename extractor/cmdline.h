@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "extraction.h"
+
 namespace rdz::cli {
 
 // Splits a raw command line into arguments. Blanks and tabs separate
@@ -18,10 +20,9 @@ namespace rdz::cli {
 int split(std::string_view line, char* storage, size_t storage_size,
           std::string_view* args, int max_args);
 
-struct Options {
+// What the extraction is told, and where it unpacks.
+struct Options : ExtractOptions {
   std::string_view dir;  // empty: the current directory
-  bool update = false;
-  int quiet = 0;         // 0: a line per entry, 1: a summary, 2: errors only
 };
 
 // Reads the arguments after the program name. False on anything it does not

@@ -4,24 +4,24 @@
 #include <new>
 
 #include "cmdline.h"
-#include "extract.h"
-#include "fs.h"
+#include "extraction.h"
+#include "system.h"
 
 namespace {
 
 class StdReporter final : public rdz::Reporter {
  public:
-  void info(std::string_view line) override { rdz::fs::write_stdout(line); }
-  void error(std::string_view line) override { rdz::fs::write_stderr(line); }
+  void info(std::string_view line) override { rdz::sys::write_stdout(line); }
+  void error(std::string_view line) override { rdz::sys::write_stderr(line); }
 };
 
 int usage(std::string_view bad) {
   if (!bad.empty()) {
-    rdz::fs::write_stderr("ruduvizide: unknown or incomplete option: ");
-    rdz::fs::write_stderr(bad);
-    rdz::fs::write_stderr("\n");
+    rdz::sys::write_stderr("ruduvizide: unknown or incomplete option: ");
+    rdz::sys::write_stderr(bad);
+    rdz::sys::write_stderr("\n");
   }
-  rdz::fs::write_stderr(rdz::cli::kUsage);
+  rdz::sys::write_stderr(rdz::cli::kUsage);
   return rdz::kExitUsage;
 }
 
@@ -30,22 +30,22 @@ int run(const std::string_view* args, int count) {
   std::string_view bad;
   if (!rdz::cli::parse(args, count, &opt, &bad)) return usage(bad);
 
-  static_assert(rdz::fs::kMaxPath < 8192);
+  static_assert(rdz::kMaxPath < 8192);
   char dir[8192];
   size_t dir_len = 0;
-  if (!rdz::fs::arg_to_utf8(opt.dir, dir, sizeof dir, &dir_len)) {
-    rdz::fs::write_stderr("ruduvizide: target directory name is too long or unreadable\n");
+  if (!rdz::sys::arg_to_utf8(opt.dir, dir, sizeof dir, &dir_len)) {
+    rdz::sys::write_stderr("ruduvizide: target directory name is too long or unreadable\n");
     return rdz::kExitUsage;
   }
 
-  rdz::fs::File self;
+  rdz::sys::File self;
   uint64_t size = 0;
-  if (rdz::fs::Err e = rdz::fs::open_self(self, &size)) {
+  if (rdz::Err e = rdz::sys::open_self(self, &size)) {
     char text[256];
-    rdz::fs::error_text(e, text, sizeof text);
-    rdz::fs::write_stderr("ruduvizide: cannot open own executable: ");
-    rdz::fs::write_stderr(text);
-    rdz::fs::write_stderr("\n");
+    rdz::sys::error_text(e, text, sizeof text);
+    rdz::sys::write_stderr("ruduvizide: cannot open own executable: ");
+    rdz::sys::write_stderr(text);
+    rdz::sys::write_stderr("\n");
     return rdz::kExitArchive;
   }
   StdReporter rep;
@@ -53,10 +53,11 @@ int run(const std::string_view* args, int count) {
   // inflating. Each one's buffers in one block from malloc: operator new
   // would pull the C++ exception machinery into a program that has no use
   // for it.
-  constexpr unsigned kMostWorkers = 4;
-  unsigned workers = rdz::fs::processor_count();
-  if (workers > kMostWorkers) workers = kMostWorkers;
-  rdz::Workspace* ws[kMostWorkers];
+  constexpr unsigned kMostWorkersWorthStarting = 4;
+  static_assert(kMostWorkersWorthStarting <= rdz::kMostWorkspaces);
+  unsigned workers = rdz::sys::processor_count();
+  if (workers > kMostWorkersWorthStarting) workers = kMostWorkersWorthStarting;
+  rdz::Workspace* ws[kMostWorkersWorthStarting];
   unsigned made = 0;
   for (; made < workers; ++made) {
     void* mem = std::malloc(sizeof(rdz::Workspace));
@@ -76,8 +77,9 @@ int run(const std::string_view* args, int count) {
     rep.error("ruduvizide: out of memory\n");
     rc = rdz::kExitInternal;
   } else {
-    rdz::FileSource src(self, size);
-    rc = rdz::extract(src, {dir, dir_len}, opt, ws, made, rep);
+    rdz::sys::FileSource src(self, size);
+    rdz::sys::NativeHost host(!rdz::sys::bench_without_flush());
+    rc = rdz::extract(host, src, {dir, dir_len}, opt, ws, made, rep);
   }
   for (unsigned i = 0; i < made; ++i) {
     ws[i]->~Workspace();
@@ -96,7 +98,7 @@ int main(int argc, char** argv) {
   // so the raw line is split by our own rules.
   (void)argc;
   (void)argv;
-  std::string_view line = rdz::fs::raw_command_line();
+  std::string_view line = rdz::sys::raw_command_line();
   char storage[32768];
   if (line.size() > sizeof storage) return usage(line.substr(0, 80));
   int n = rdz::cli::split(line, storage, sizeof storage, args, kMaxArgs);

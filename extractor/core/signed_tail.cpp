@@ -1,4 +1,4 @@
-#include "core/signed_tail.h"
+#include "signed_tail.h"
 
 namespace rdz::signed_tail {
 

@@ -316,12 +316,12 @@ uint32_t crc_of(const stdfs::path& p, uint64_t* size) {
   return static_cast<uint32_t>(crc);
 }
 
-// The extractor's temporary names: ".rdz-" and eight hex digits, ".tmp".
+// The extractor's temporary names: ".rdz-" and sixteen hex digits, ".tmp".
 bool is_temporary(const std::string& name) {
-  if (name.size() != 17 || name.compare(0, 5, ".rdz-") != 0 || name.compare(13, 4, ".tmp") != 0) {
+  if (name.size() != 25 || name.compare(0, 5, ".rdz-") != 0 || name.compare(21, 4, ".tmp") != 0) {
     return false;
   }
-  return name.find_first_not_of("0123456789abcdef", 5) == 13;
+  return name.find_first_not_of("0123456789abcdef", 5) == 21;
 }
 
 void check_tree(const Scratch& s, bool written, const std::set<std::string>& named_paths,

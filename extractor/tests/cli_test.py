@@ -1,164 +1,102 @@
 #!/usr/bin/env python3
-"""The native stub as a program: options, exit codes, output levels, and
-archives made by cmake/ruduvizide.cmake (the packing used for the product)."""
+"""The native stub as a program packed by cmake/ruduvizide.cmake: exit codes,
+and what the disk does to it: links, kills, a full file system."""
 
 import argparse
 import filecmp
 import os
+import random
+import signal
 import subprocess
 import sys
 import tempfile
-import traceback
-import zipfile
+import time
+import unittest
 from pathlib import Path
 
 ARGS = None
-TESTS = []
 
 
-def test(fn):
-    TESTS.append(fn)
-    return fn
-
-
-def pack(folder, output, mtime=None):
-    cmd = [ARGS.cmake, f"-DFOLDER={folder}", f"-DSTUB={ARGS.stub}", f"-DOUTPUT={output}"]
-    if mtime:
-        cmd.append(f"-DMTIME={mtime}")
-    cmd += ["-P", str(Path(ARGS.source_dir) / "cmake" / "ruduvizide.cmake")]
-    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def pack(folder, output):
+    return subprocess.run([ARGS.cmake, f"-DFOLDER={folder}", f"-DSTUB={ARGS.stub}", f"-DOUTPUT={output}",
+                           "-P", str(Path(ARGS.source_dir) / "cmake" / "ruduvizide.cmake")],
+                          capture_output=True)
 
 
 def run(exe, *args, cwd=None):
-    return subprocess.run([str(exe), *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          cwd=cwd, timeout=60)
+    return subprocess.run([str(exe), *args], capture_output=True, cwd=cwd, timeout=60)
 
 
-def same_tree(a: Path, b: Path):
+def same_tree(test, a: Path, b: Path):
     cmp = filecmp.dircmp(a, b)
-    assert not cmp.left_only and not cmp.right_only and not cmp.diff_files, \
-        (cmp.left_only, cmp.right_only, cmp.diff_files)
+    test.assertEqual((cmp.left_only, cmp.right_only, cmp.diff_files), ([], [], []), a)
     for sub in cmp.common_dirs:
-        same_tree(a / sub, b / sub)
+        same_tree(test, a / sub, b / sub)
 
 
-@test
-def usage_errors(tmp):
-    for args in (["-x"], ["extra"], ["-d"], ["-qqq"], ["--help"]):
-        r = run(ARGS.stub, *args)
-        assert r.returncode == 4, (args, r.returncode)
-        assert b"usage: ruduvizide" in r.stderr and r.stdout == b"", args
+class Stub(unittest.TestCase):
+    def setUp(self):
+        self.tmp = Path(tempfile.mkdtemp(prefix="rdz-cli-"))
 
+        self.addCleanup(subprocess.run, ["rm", "-rf", str(self.tmp)])
 
-@test
-def stub_without_payload(tmp):
-    r = run(ARGS.stub, "-qq", "-d", str(tmp / "t"))
-    assert r.returncode == 2, r.returncode
-    assert b"no ZIP archive found" in r.stderr, r.stderr
-    assert not (tmp / "t").exists()
+    def archive(self, files):
+        src = self.tmp / "src"
+        for name, data in files.items():
+            (src / name).parent.mkdir(parents=True, exist_ok=True)
+            (src / name).write_bytes(data)
+        self.assertEqual(pack(src, self.tmp / "a.exe").returncode, 0)
+        return src, self.tmp / "a.exe"
 
+    def test_usage_errors_and_a_stub_without_payload(self):
+        for args, code, text in ((["-x"], 4, b"usage: ruduvizide"), (["-qqq"], 4, b"usage: "),
+                                 (["-qq", "-d", str(self.tmp / "t")], 2, b"no ZIP archive found")):
+            r = run(ARGS.stub, *args)
+            self.assertEqual((r.returncode, r.stdout, text in r.stderr), (code, b"", True), args)
+        self.assertFalse((self.tmp / "t").exists())
 
-@test
-def installer_invocation_installs_the_sample(tmp):
-    exe = tmp / "ruduvizide"
-    r = pack(ARGS.sample, exe)
-    assert r.returncode == 0, r.stderr
-    target = tmp / "new parent" / "libs"
-    r = run(exe, "-qq", "-u", "-d", str(target) + "/", cwd=tmp)
-    assert r.returncode == 0 and r.stdout == b"" and r.stderr == b"", r
-    same_tree(Path(ARGS.sample), target)
-    assert (target / "bin" / "win32").is_dir()
-    assert not list(target.rglob("*.tmp"))
+    def test_no_link_below_the_target_is_followed(self):
+        _, exe = self.archive({"bin/win32/a.dll": b"dll"})
+        (self.tmp / "elsewhere").mkdir(), (self.tmp / "T").mkdir()
+        os.symlink(self.tmp / "elsewhere", self.tmp / "T" / "bin")
+        r = run(exe, "-qq", "-d", str(self.tmp / "T"))
+        self.assertEqual((r.returncode, b"a.dll: not unpacked: bin is a link" in r.stderr), (1, True))
+        self.assertEqual(list((self.tmp / "elsewhere").iterdir()), [])
+        os.symlink(self.tmp / "elsewhere", self.tmp / "L")  # the target itself: the user's choice
+        self.assertEqual(run(exe, "-qq", "-d", str(self.tmp / "L")).returncode, 0)
+        self.assertTrue((self.tmp / "elsewhere" / "bin" / "win32" / "a.dll").is_file())
 
-    r = run(exe, "-q", "-u", "-d", str(target))
-    lines = r.stdout.decode().splitlines()
-    assert r.returncode == 0 and len(lines) == 1, r
-    assert lines[0].startswith("ruduvizide: 0 files unpacked (0 bytes), ") and "up to date" in lines[0]
+    def test_a_killed_run_is_mended_by_a_rerun(self):
+        rng = random.Random(3)
+        files = {f"d{i % 4}/f{i}": rng.randbytes(rng.randrange(1, 40_000)) for i in range(400)}
+        files["d0/big"] = rng.randbytes(30_000_000)
+        src, exe = self.archive(files)
+        for delay in (0.005, 0.02, 0.05):
+            target = self.tmp / f"t{delay}"
+            p = subprocess.Popen([str(exe), "-qq", "-d", str(target)])
+            time.sleep(delay)
+            p.send_signal(signal.SIGKILL), p.wait()
+            r = run(exe, "-qq", "-u", "-d", str(target))
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            same_tree(self, target, src)  # and so no temporary is left
 
-
-
-@test
-def default_target_is_the_current_directory(tmp):
-    exe = tmp / "ruduvizide"
-    assert pack(ARGS.sample, exe).returncode == 0
-    (tmp / "cwd").mkdir()
-    r = run(exe, "-qq", cwd=tmp / "cwd")
-    assert r.returncode == 0, r
-    assert (tmp / "cwd" / "bin" / "win32").is_dir()
-
-
-@test
-def packing_is_deterministic_sorted_and_relative(tmp):
-    a, b = tmp / "a", tmp / "b"
-    fixed = "2025-01-01 00:00:00 UTC"  # the checkout's file times vary
-    assert pack(ARGS.sample, a, fixed).returncode == 0
-    assert pack(ARGS.sample, b, fixed).returncode == 0
-    assert a.read_bytes() == b.read_bytes()
-    names = zipfile.ZipFile(a).namelist()
-    assert names == sorted(names), names
-    assert all(not n.startswith(("./", "/")) for n in names), names
-    assert "bin/win32/rvzrt60.dll" in names and "readme.txt" in names
-    stub_size = Path(ARGS.stub).stat().st_size
-    assert a.read_bytes()[:stub_size] == Path(ARGS.stub).read_bytes()
-    assert not list(tmp.glob("a.*")), list(tmp.glob("a.*"))  # no leftovers beside the output
-
-
-@test
-def packed_entries_keep_their_file_times_unless_one_is_given(tmp):
-    # A newer release must replace older installed files under -u: the
-    # archive carries each file's own time, not one fixed for every package.
-    src = tmp / "src"
-    src.mkdir()
-    for name, when in (("old.dll", 1_000_000_000), ("new.dll", 1_900_000_000)):
-        (src / name).write_text(name)
-        os.utime(src / name, (when, when))
-    assert pack(src, tmp / "own").returncode == 0
-    r = run(tmp / "own", "-qq", "-d", str(tmp / "t1"))
-    assert r.returncode == 0, r
-    assert abs((tmp / "t1" / "old.dll").stat().st_mtime - 1_000_000_000) <= 2
-    assert abs((tmp / "t1" / "new.dll").stat().st_mtime - 1_900_000_000) <= 2
-
-    assert pack(src, tmp / "fixed", mtime="2025-01-01 00:00:00 UTC").returncode == 0
-    r = run(tmp / "fixed", "-qq", "-d", str(tmp / "t2"))
-    assert r.returncode == 0, r
-    assert abs((tmp / "t2" / "old.dll").stat().st_mtime - 1_735_689_600) <= 2
-
-
-@test
-def packing_refuses_symlinks_and_empty_folders(tmp):
-    src = tmp / "src"
-    src.mkdir()
-    r = pack(src, tmp / "out")
-    assert r.returncode != 0 and b"nothing to pack" in r.stderr, r.stderr
-    (src / "file").write_text("x")
-    os.symlink("file", src / "link")
-    r = pack(src, tmp / "out")
-    assert r.returncode != 0 and b"symbolic links" in r.stderr, r.stderr
-    assert not (tmp / "out").exists()
-
-
-def main():
-    global ARGS
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--stub", required=True)
-    ap.add_argument("--sample", required=True)
-    ap.add_argument("--cmake", default="cmake")
-    ap.add_argument("--source-dir", required=True)
-    ARGS = ap.parse_args()
-    passed = failed = 0
-    for fn in TESTS:
-        with tempfile.TemporaryDirectory(prefix="rdz-cli-") as d:
-            try:
-                fn(Path(d))
-                passed += 1
-                print(f"ok   {fn.__name__}")
-            except Exception:
-                failed += 1
-                print(f"FAIL {fn.__name__}")
-                traceback.print_exc()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    def test_a_full_disk_stops_with_one_message_and_no_temporary(self):
+        _, exe = self.archive({f"f{i}": bytes(4000) for i in range(3000)})
+        disk = self.tmp / "disk"
+        disk.mkdir()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", str(disk)]).returncode:
+            self.skipTest("cannot mount a tmpfs here")
+        self.addCleanup(subprocess.run, ["umount", str(disk)])
+        r = run(exe, "-qq", "-d", str(disk / "t"))
+        self.assertEqual((r.returncode, r.stderr.count(b"disk is full")), (1, 1), r.stderr[:2000])
+        self.assertLessEqual(r.stderr.count(b"\n"), 2, r.stderr[:2000])
+        self.assertEqual(list((disk / "t").glob(".rdz-*")), [])
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    ap = argparse.ArgumentParser()
+    for opt in ("--stub", "--sample", "--source-dir"):
+        ap.add_argument(opt, required=True)
+    ap.add_argument("--cmake", default="cmake")
+    ARGS, rest = ap.parse_known_args()
+    unittest.main(argv=[sys.argv[0], *rest])

@@ -63,7 +63,8 @@ class Extract : public ::testing::Test {
     cap = Capture{};
     if (dir.empty()) dir = target.string();
     zip::MemorySource src(zip.data(), zip.size());
-    return extract(src, dir, opt, *ws, cap, &totals);
+    Workspace* one = ws.get();
+    return extract(src, dir, opt, &one, 1, cap, &totals);
   }
   int update(const std::string& zip) {
     cli::Options opt;
@@ -149,14 +150,14 @@ TEST_F(Extract, UpdateWritesOnlyMissingOrOlderFiles) {
   std::string zip = build_zip({file("new.txt", "archive"), file("old.txt", "archive"),
                                file("same.txt", "archive"), file("gone.txt", "archive")});
   ASSERT_EQ(run(zip), kExitOk);
-  std::ofstream(target / "new.txt", std::ios::trunc) << "local, newer";
+  std::ofstream(target / "new.txt", std::ios::trunc) << "newer!!";
   std::ofstream(target / "old.txt", std::ios::trunc) << "local, older";
   set_mtime(target / "new.txt", 1700000000 + 3600);
   set_mtime(target / "old.txt", 1700000000 - 3600);
   stdfs::remove(target / "gone.txt");
 
   ASSERT_EQ(update(zip), kExitOk) << cap.err;
-  EXPECT_EQ(slurp(target / "new.txt"), "local, newer");
+  EXPECT_EQ(slurp(target / "new.txt"), "newer!!");
   EXPECT_EQ(slurp(target / "old.txt"), "archive");
   EXPECT_EQ(slurp(target / "same.txt"), "archive");
   EXPECT_EQ(slurp(target / "gone.txt"), "archive");

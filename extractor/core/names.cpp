@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "temp_names.h"
+
 namespace rdz::names {
 
 namespace {
@@ -71,6 +73,7 @@ const char* describe(Verdict v) {
     case Verdict::control_char: return "control character in name";
     case Verdict::trailing_dot_or_blank: return "component ends in a dot or blank";
     case Verdict::component_too_long: return "path component longer than 255 characters";
+    case Verdict::temporary_name: return "name kept for the extractor's temporary files";
   }
   return "invalid name";
 }
@@ -171,6 +174,7 @@ Verdict check_component(std::string_view c) {
   // Windows drops these silently, so "a." and "a" would be one file.
   if (c.back() == '.' || c.back() == ' ') return Verdict::trailing_dot_or_blank;
   if (is_device_name(c)) return Verdict::reserved_name;
+  if (looks_like_temp(c)) return Verdict::temporary_name;
   return Verdict::ok;
 }
 

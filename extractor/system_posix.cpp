@@ -1,21 +1,25 @@
-#include "fs.h"
+#include "system.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <new>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace rdz::fs {
+namespace rdz::sys {
 
 namespace {
 
 int fd_of(const File& f) { return static_cast<int>(f.native()); }
+int fd_of(Handle h) { return static_cast<int>(h); }
 
 // strerror_r comes in two kinds: GNU's returns the text, POSIX's fills the
 // buffer and returns a status.
@@ -35,6 +39,7 @@ void error_text(Err e, char* buf, size_t cap) {
     case kErrNotDir: text = "not a directory"; break;
     case kErrPathTooLong: text = "path too long"; break;
     case kErrBadPath: text = "path cannot be represented"; break;
+    case kErrLink: text = "a link, which is not followed"; break;
     // Workers report at the same time, and strerror may share one buffer.
     default: text = message_of(::strerror_r(static_cast<int>(e), tmp, sizeof tmp), tmp); break;
   }
@@ -44,9 +49,10 @@ void error_text(Err e, char* buf, size_t cap) {
   buf[n] = '\0';
 }
 
+
 bool is_missing(Err e) { return e == ENOENT; }
 
-File::~File() { reset(kInvalid); }
+File::~File() { reset(kNoHandle); }
 
 File& File::operator=(File&& o) noexcept {
   if (this != &o) reset(o.release());
@@ -54,13 +60,13 @@ File& File::operator=(File&& o) noexcept {
 }
 
 void File::reset(intptr_t h) {
-  if (h_ != kInvalid) ::close(static_cast<int>(h_));
+  if (h_ != kNoHandle) ::close(static_cast<int>(h_));
   h_ = h;
 }
 
 intptr_t File::release() {
   intptr_t h = h_;
-  h_ = kInvalid;
+  h_ = kNoHandle;
   return h;
 }
 
@@ -99,14 +105,14 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
-Err create_new(const char* path, File& f) {
-  int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
+  int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
-  f.reset(fd);
+  *f = fd;
   return 0;
 }
 
-Err write_all(const File& f, const void* buf, size_t n) {
+Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   while (n > 0) {
     ssize_t put = ::write(fd_of(f), p, n);
@@ -120,7 +126,7 @@ Err write_all(const File& f, const void* buf, size_t n) {
   return 0;
 }
 
-Err set_mtime(const File& f, int64_t unix_seconds) {
+Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   struct timespec ts[2];
   ts[0].tv_sec = 0;
   ts[0].tv_nsec = UTIME_OMIT;
@@ -129,19 +135,21 @@ Err set_mtime(const File& f, int64_t unix_seconds) {
   return ::futimens(fd_of(f), ts) == 0 ? 0 : errno;
 }
 
-Err close(File& f) {
-  int fd = static_cast<int>(f.release());
+Err NativeHost::close(Handle f) {
+  int fd = fd_of(f);
   if (fd < 0) return 0;
   return ::close(fd) == 0 ? 0 : errno;
 }
 
-Err remove_file(const char* path) { return ::unlink(path) == 0 ? 0 : errno; }
-
-Err rename_replace(const char* from, const char* to) {
-  return ::rename(from, to) == 0 ? 0 : errno;
+Err NativeHost::remove_file(Handle dir, const char* name) {
+  return ::unlinkat(fd_of(dir), name, 0) == 0 ? 0 : errno;
 }
 
-Err make_dir(const char* path) {
+Err NativeHost::rename_over(Handle dir, Handle, const char* temp, const char* final) {
+  return ::renameat(fd_of(dir), temp, fd_of(dir), final) == 0 ? 0 : errno;
+}
+
+Err NativeHost::make_dir(const char* path) {
   if (::mkdir(path, 0777) == 0) return 0;
   Err e = errno;
   if (e == EEXIST) {
@@ -152,9 +160,73 @@ Err make_dir(const char* path) {
   return e;
 }
 
-Err stat(const char* path, Stat* out) {
+Err NativeHost::open_target(const char* path, Handle* dir) {
+  int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  *dir = fd;
+  return 0;
+}
+
+Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) {
+  *created = create && ::mkdirat(fd_of(dir), name, 0777) == 0;
+  if (create && !*created && errno != EEXIST) return errno;
+  int fd = ::openat(fd_of(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    *out = fd;
+    return 0;
+  }
+  Err e = errno;
   struct ::stat st;
-  if (::stat(path, &st) != 0) {
+  if (e == ELOOP || e == ENOTDIR) {
+    if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+      return kErrLink;
+    }
+    return kErrNotDir;
+  }
+  return e;
+}
+
+Err NativeHost::close_dir(Handle dir) { return ::close(fd_of(dir)) == 0 ? 0 : errno; }
+
+Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
+  int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  DIR* d = ::fdopendir(fd);
+  if (!d) {
+    Err e = errno;
+    ::close(fd);
+    return e;
+  }
+  while (const struct dirent* ent = ::readdir(d)) fn(ctx, ent->d_name);
+  ::closedir(d);
+  return 0;
+}
+
+// Linux flushes a whole file system in one call, one journal commit for a
+// batch of files or directories; elsewhere each is flushed, once all were
+// written, so that the disk has had them all to write back meanwhile.
+static Err flush_all(const Handle* h, size_t n, bool data_only) {
+#ifdef __linux__
+  (void)data_only;
+  if (n > 1) return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
+#endif
+  for (size_t i = 0; i < n; ++i) {
+    if ((data_only ? ::fdatasync(fd_of(h[i])) : ::fsync(fd_of(h[i]))) != 0) return errno;
+  }
+  return 0;
+}
+
+Err NativeHost::flush_dirs(const Handle* dirs, size_t n) {
+  return flush_ ? flush_all(dirs, n, false) : 0;
+}
+
+Err NativeHost::flush_files(const Handle* f, size_t n) {
+  return flush_ ? flush_all(f, n, true) : 0;
+}
+
+Err NativeHost::stat(Handle dir, const char* name, Stat* out) {
+  struct ::stat st;
+  if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) {
       *out = Stat{};
       return 0;
@@ -165,10 +237,49 @@ Err stat(const char* path, Stat* out) {
   else if (S_ISDIR(st.st_mode)) out->kind = Stat::Kind::dir;
   else out->kind = Stat::Kind::other;
   out->mtime = static_cast<int64_t>(st.st_mtim.tv_sec);
+  out->size = static_cast<uint64_t>(st.st_size);
   return 0;
 }
 
-bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+ErrKind NativeHost::kind_of(Err e) {
+  switch (e) {
+    case ENOENT: return ErrKind::missing;
+    case ENOSPC:
+    case EDQUOT: return ErrKind::no_space;
+    case EBUSY:
+    case ETXTBSY: return ErrKind::busy;
+    default: return ErrKind::other;
+  }
+}
+
+Err NativeHost::random(void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    ssize_t got = ::getrandom(p, n, 0);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    p += got;
+    n -= static_cast<size_t>(got);
+  }
+  return 0;
+}
+
+void NativeHost::sleep_ms(unsigned ms) {
+  struct timespec ts;
+  ts.tv_sec = ms / 1000;
+  ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000;
+  while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+bool bench_without_flush() {
+  const char* v = ::getenv("RUDUVIZIDE_BENCH_NO_FLUSH");
+  return v && *v == '1';
+}
+
+bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int minute,
                         int second, int64_t* out) {
   struct tm tm {};
   tm.tm_year = year - 1900;
@@ -206,39 +317,47 @@ unsigned processor_count() {
 
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
-Mutex::Mutex() { new (m_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
-Mutex::~Mutex() { ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(m_)); }
+NativeHost::NativeHost(bool flush) : flush_(flush) {
+  new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
+}
+
+NativeHost::~NativeHost() {
+  for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);
+  ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(mutex_));
+}
+
 // A default mutex fails only when misused, which these few callers do not do.
-void Mutex::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(m_)); }
-void Mutex::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(m_)); }
+void NativeHost::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
+void NativeHost::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
 
 static_assert(sizeof(pthread_t) <= sizeof(intptr_t));
 
-void* Thread::enter(void* self) {
+void* NativeHost::enter(void* self) {
   auto* t = static_cast<Thread*>(self);
-  t->fn_(t->arg_);
+  t->fn(t->arg);
   return nullptr;
 }
 
-Err Thread::start(void (*fn)(void*), void* arg) {
-  if (running_) return EBUSY;
-  fn_ = fn;
-  arg_ = arg;
+Err NativeHost::start_thread(unsigned slot, void (*fn)(void*), void* arg) {
+  if (slot >= kMostThreads || threads_[slot].running) return EBUSY;
+  Thread& t = threads_[slot];
+  t.fn = fn;
+  t.arg = arg;
   pthread_t id;
-  int e = ::pthread_create(&id, nullptr, &Thread::enter, this);
+  int e = ::pthread_create(&id, nullptr, &NativeHost::enter, &t);
   if (e != 0) return e;
-  h_ = 0;
-  std::memcpy(&h_, &id, sizeof id);
-  running_ = true;
+  t.h = 0;
+  std::memcpy(&t.h, &id, sizeof id);
+  t.running = true;
   return 0;
 }
 
-void Thread::join() {
-  if (!running_) return;
+void NativeHost::join_thread(unsigned slot) {
+  if (slot >= kMostThreads || !threads_[slot].running) return;
   pthread_t id;
-  std::memcpy(&id, &h_, sizeof id);
+  std::memcpy(&id, &threads_[slot].h, sizeof id);
   ::pthread_join(id, nullptr);
-  running_ = false;
+  threads_[slot].running = false;
 }
 
 static void write_fd(int fd, std::string_view text) {
@@ -258,4 +377,4 @@ static void write_fd(int fd, std::string_view text) {
 void write_stdout(std::string_view text) { write_fd(1, text); }
 void write_stderr(std::string_view text) { write_fd(2, text); }
 
-}  // namespace rdz::fs
+}  // namespace rdz::sys

@@ -1,6 +1,6 @@
 #include "zip.h"
 
-#include "core/signed_tail.h"
+#include "signed_tail.h"
 
 #include <cstdint>
 #include <cstring>

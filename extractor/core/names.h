@@ -24,11 +24,12 @@ enum class Verdict {
   control_char,
   trailing_dot_or_blank,
   component_too_long,
+  temporary_name,
 };
 
 const char* describe(Verdict v);
 
-// Longest relative path accepted, in UTF-8 bytes: well inside fs::kMaxPath
+// Longest relative path accepted, in UTF-8 bytes: well inside kMaxPath
 // so that any target directory of sensible length still fits.
 constexpr size_t kMaxName = 1024;
 // NTFS and FAT allow 255 UTF-16 units per component.

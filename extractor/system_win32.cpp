@@ -1,4 +1,8 @@
-#include "fs.h"
+#include "system.h"
+
+// rand_s: random bytes from the system, through the C runtime.
+#define _CRT_RAND_S
+#include <stdlib.h>
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -9,7 +13,7 @@
 
 #include <cstring>
 
-namespace rdz::fs {
+namespace rdz::sys {
 
 namespace {
 
@@ -22,6 +26,7 @@ constexpr DWORD kWideCap = kMaxPath + 1024;
 constexpr size_t kShortPathLimit = 240;
 
 HANDLE handle_of(const File& f) { return reinterpret_cast<HANDLE>(f.native()); }
+HANDLE handle_of(Handle h) { return reinterpret_cast<HANDLE>(h); }
 
 // A UTF-8 path as the wide-character functions want it: backslashes, and the
 // \\?\ prefix on a long one so that MAX_PATH does not cut it off.
@@ -124,6 +129,7 @@ void error_text(Err e, char* buf, size_t cap) {
     case kErrNotDir: text = "not a directory"; break;
     case kErrPathTooLong: text = "path too long"; break;
     case kErrBadPath: text = "path cannot be represented"; break;
+    case kErrLink: text = "a link, which is not followed"; break;
     default: break;
   }
   if (text) {
@@ -163,7 +169,7 @@ bool is_missing(Err e) {
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
-File::~File() { reset(kInvalid); }
+File::~File() { reset(kNoHandle); }
 
 File& File::operator=(File&& o) noexcept {
   if (this != &o) reset(o.release());
@@ -171,13 +177,13 @@ File& File::operator=(File&& o) noexcept {
 }
 
 void File::reset(intptr_t h) {
-  if (h_ != kInvalid) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  if (h_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(h_));
   h_ = h;
 }
 
 intptr_t File::release() {
   intptr_t h = h_;
-  h_ = kInvalid;
+  h_ = kNoHandle;
   return h;
 }
 
@@ -226,17 +232,7 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
-Err create_new(const char* path, File& f) {
-  WidePath w(path);
-  if (w.error()) return w.error();
-  HANDLE h = CreateFileW(w.get(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return last_error();
-  f.reset(reinterpret_cast<intptr_t>(h));
-  return 0;
-}
-
-Err write_all(const File& f, const void* buf, size_t n) {
+Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   while (n > 0) {
     DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
@@ -248,7 +244,7 @@ Err write_all(const File& f, const void* buf, size_t n) {
   return 0;
 }
 
-Err set_mtime(const File& f, int64_t unix_seconds) {
+Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   uint64_t t = static_cast<uint64_t>(unix_seconds * 10000000 + 116444736000000000LL);
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(t);
@@ -256,39 +252,12 @@ Err set_mtime(const File& f, int64_t unix_seconds) {
   return SetFileTime(handle_of(f), nullptr, nullptr, &ft) ? 0 : last_error();
 }
 
-Err close(File& f) {
-  intptr_t h = f.release();
-  if (h == -1) return 0;
+Err NativeHost::close(Handle h) {
+  if (h == kNoHandle) return 0;
   return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
 }
 
-Err remove_file(const char* path) {
-  WidePath w(path);
-  if (w.error()) return w.error();
-  return DeleteFileW(w.get()) ? 0 : last_error();
-}
-
-Err rename_replace(const char* from, const char* to) {
-  WidePath wf(from);
-  if (wf.error()) return wf.error();
-  WidePath wt(to);
-  if (wt.error()) return wt.error();
-  if (MoveFileExW(wf.get(), wt.get(), MOVEFILE_REPLACE_EXISTING)) return 0;
-  Err e = last_error();
-  // A read-only file refuses to be replaced; an update still has to go through.
-  DWORD attr = GetFileAttributesW(wt.get());
-  if (e == ERROR_ACCESS_DENIED && attr != INVALID_FILE_ATTRIBUTES &&
-      (attr & FILE_ATTRIBUTE_READONLY) && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (SetFileAttributesW(wt.get(), attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) &&
-        MoveFileExW(wf.get(), wt.get(), MOVEFILE_REPLACE_EXISTING)) {
-      return 0;
-    }
-    e = last_error();
-  }
-  return e;
-}
-
-Err make_dir(const char* path) {
+Err NativeHost::make_dir(const char* path) {
   WidePath w(path);
   if (w.error()) return w.error();
   if (CreateDirectoryW(w.get(), nullptr)) return 0;
@@ -301,11 +270,187 @@ Err make_dir(const char* path) {
   return e;
 }
 
-Err stat(const char* path, Stat* st) {
+namespace {
+
+// A directory held open below the target: without delete sharing, so that
+// nobody can rename it away, or put a link in its place, while it is held.
+struct WinDir {
+  HANDLE h;
+  size_t len;  // of path, a full path with the \\?\ prefix
+  wchar_t path[kWideCap + 16];
+};
+
+WinDir* dir_of(Handle d) { return reinterpret_cast<WinDir*>(d); }
+
+// dir's path, a backslash and `name`, into `out`.
+Err join(Handle dir, const char* name, wchar_t* out, size_t cap) {
+  const WinDir* d = dir_of(dir);
+  if (d->len + 2 >= cap) return kErrPathTooLong;
+  std::memcpy(out, d->path, d->len * sizeof(wchar_t));
+  out[d->len] = L'\\';
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, out + d->len + 1,
+                              static_cast<int>(cap - d->len - 1));
+  if (n <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kErrPathTooLong : kErrBadPath;
+  return 0;
+}
+
+constexpr DWORD kShareNoDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+Err hold_dir(const wchar_t* path, DWORD flags, Handle* out) {
+  HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, kShareNoDelete, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  BY_HANDLE_FILE_INFORMATION info;
+  Err e = 0;
+  if (!GetFileInformationByHandle(h, &info)) {
+    e = last_error();
+  } else if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) &&
+             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    e = kErrLink;
+  } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    e = kErrNotDir;
+  }
+  auto* d = e ? nullptr : static_cast<WinDir*>(std::malloc(sizeof(WinDir)));
+  if (!d) {
+    CloseHandle(h);
+    return e ? e : ERROR_NOT_ENOUGH_MEMORY;
+  }
+  d->h = h;
+  d->len = std::wcslen(path);
+  std::memcpy(d->path, path, (d->len + 1) * sizeof(wchar_t));
+  *out = reinterpret_cast<Handle>(d);
+  return 0;
+}
+
+}  // namespace
+
+Err NativeHost::open_target(const char* path, Handle* dir) {
   WidePath w(path);
   if (w.error()) return w.error();
+  const wchar_t* raw = w.get();
+  wchar_t full[kWideCap + 16];
+  if (std::wcsncmp(raw, L"\\\\?\\", 4) == 0) {
+    if (std::wcslen(raw) >= kWideCap) return kErrPathTooLong;
+    std::wcscpy(full, raw);
+  } else {
+    // Every path below is built on this one, and may grow long: prefixed,
+    // it escapes MAX_PATH and is taken as it is.
+    wchar_t resolved[kWideCap];
+    DWORD m = GetFullPathNameW(raw, kWideCap, resolved, nullptr);
+    if (m == 0) return last_error();
+    if (m >= kWideCap - 8) return kErrPathTooLong;
+    const wchar_t* rest = resolved;
+    const wchar_t* prefix = L"\\\\?\\";
+    if (resolved[0] == L'\\' && resolved[1] == L'\\') {
+      prefix = L"\\\\?\\UNC\\";
+      rest = resolved + 2;
+    }
+    std::wcscpy(full, prefix);
+    std::wcscat(full, rest);
+  }
+  // The target itself may be a link: that is the user's choice.
+  if (Err e = hold_dir(full, 0, dir)) return e;
+  // A root such as C:\ opens with its backslash; names join on without it.
+  WinDir* d = dir_of(*dir);
+  if (d->len > 0 && d->path[d->len - 1] == L'\\') d->path[--d->len] = L'\0';
+  return 0;
+}
+
+Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) {
+  wchar_t path[kWideCap + 16];
+  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
+  *created = create && CreateDirectoryW(path, nullptr);
+  if (create && !*created && GetLastError() != ERROR_ALREADY_EXISTS) return last_error();
+  DWORD attr = GetFileAttributesW(path);
+  if (attr == INVALID_FILE_ATTRIBUTES) return last_error();
+  // A junction, a symbolic link, a mount point: all lead elsewhere.
+  if (attr & FILE_ATTRIBUTE_REPARSE_POINT) return kErrLink;
+  if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) return kErrNotDir;
+  return hold_dir(path, FILE_FLAG_OPEN_REPARSE_POINT, out);
+}
+
+Err NativeHost::close_dir(Handle dir) {
+  WinDir* d = dir_of(dir);
+  Err e = CloseHandle(d->h) ? 0 : last_error();
+  std::free(d);
+  return e;
+}
+
+Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
+  wchar_t pattern[kWideCap + 16];
+  if (Err e = join(dir, "*", pattern, kWideCap + 16)) return e;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(pattern, &fd);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  do {
+    char name[MAX_PATH * 3 + 1];
+    int n = WideCharToMultiByte(CP_UTF8, 0, fd.cFileName, -1, name, sizeof name, nullptr,
+                                nullptr);
+    if (n > 0) fn(ctx, name);
+  } while (FindNextFileW(h, &fd));
+  FindClose(h);
+  return 0;
+}
+
+// NTFS journals the names in a directory itself; FlushFileBuffers on a
+// directory needs it opened for writing, which an installer run need not do.
+Err NativeHost::flush_dirs(const Handle*, size_t) { return 0; }
+
+Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
+  wchar_t path[kWideCap + 16];
+  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
+  // DELETE: the file is renamed through this handle, not by its name again.
+  HANDLE h = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  *f = reinterpret_cast<Handle>(h);
+  return 0;
+}
+
+Err NativeHost::flush_files(const Handle* f, size_t n) {
+  if (!flush_) return 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!FlushFileBuffers(handle_of(f[i]))) return last_error();
+  }
+  return 0;
+}
+
+Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
+  constexpr size_t kChars = kWideCap + 16;
+  alignas(FILE_RENAME_INFO) unsigned char buf[sizeof(FILE_RENAME_INFO) + kChars * sizeof(wchar_t)];
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
+  std::memset(info, 0, sizeof *info);
+  if (Err e = join(dir, final, info->FileName, kChars)) return e;
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(std::wcslen(info->FileName) * sizeof(wchar_t));
+  const DWORD size = static_cast<DWORD>(sizeof *info + info->FileNameLength);
+  if (SetFileInformationByHandle(handle_of(f), FileRenameInfo, info, size)) return 0;
+  Err e = last_error();
+  // A read-only file refuses to be replaced; an update still has to go through.
+  DWORD attr = GetFileAttributesW(info->FileName);
+  if (e == ERROR_ACCESS_DENIED && attr != INVALID_FILE_ATTRIBUTES &&
+      (attr & FILE_ATTRIBUTE_READONLY) && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (SetFileAttributesW(info->FileName, attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) &&
+        SetFileInformationByHandle(handle_of(f), FileRenameInfo, info, size)) {
+      return 0;
+    }
+    e = last_error();
+  }
+  return e;
+}
+
+Err NativeHost::remove_file(Handle dir, const char* name) {
+  wchar_t path[kWideCap + 16];
+  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
+  return DeleteFileW(path) ? 0 : last_error();
+}
+
+Err NativeHost::stat(Handle dir, const char* name, Stat* st) {
+  wchar_t path[kWideCap + 16];
+  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(w.get(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
     Err e = last_error();
     if (is_missing(e)) {
       *st = Stat{};
@@ -313,14 +458,51 @@ Err stat(const char* path, Stat* st) {
     }
     return e;
   }
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) st->kind = Stat::Kind::dir;
-  else if (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) st->kind = Stat::Kind::other;
+  const DWORD a = data.dwFileAttributes;
+  if (a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) st->kind = Stat::Kind::other;
+  else if (a & FILE_ATTRIBUTE_DIRECTORY) st->kind = Stat::Kind::dir;
   else st->kind = Stat::Kind::file;
   st->mtime = filetime_to_unix(data.ftLastWriteTime);
+  st->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return 0;
 }
 
-bool local_time_to_unix(int year, int month, int day, int hour, int minute,
+ErrKind NativeHost::kind_of(Err e) {
+  switch (e) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ErrKind::missing;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ErrKind::no_space;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_USER_MAPPED_FILE: return ErrKind::busy;
+    default: return ErrKind::other;
+  }
+}
+
+Err NativeHost::random(void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    unsigned int r;
+    if (rand_s(&r) != 0) return ERROR_GEN_FAILURE;
+    size_t take = n < sizeof r ? n : sizeof r;
+    std::memcpy(p, &r, take);
+    p += take;
+    n -= take;
+  }
+  return 0;
+}
+
+void NativeHost::sleep_ms(unsigned ms) { Sleep(ms); }
+
+bool bench_without_flush() {
+  char v[4];
+  DWORD n = GetEnvironmentVariableA("RUDUVIZIDE_BENCH_NO_FLUSH", v, sizeof v);
+  return n == 1 && v[0] == '1';
+}
+
+bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int minute,
                         int second, int64_t* out) {
   SYSTEMTIME local{};
   local.wYear = static_cast<WORD>(year);
@@ -374,39 +556,47 @@ unsigned processor_count() {
 
 static_assert(sizeof(SRWLOCK) <= 64);
 
-Mutex::Mutex() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(m_)); }
-Mutex::~Mutex() = default;  // a slim lock holds nothing to free
-void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
-void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(m_)); }
+NativeHost::NativeHost(bool flush) : flush_(flush) {
+  InitializeSRWLock(reinterpret_cast<SRWLOCK*>(mutex_));
+}
 
-unsigned __stdcall Thread::enter(void* self) {
+// A slim lock holds nothing to free.
+NativeHost::~NativeHost() {
+  for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);
+}
+
+void NativeHost::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
+void NativeHost::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
+
+unsigned __stdcall NativeHost::enter(void* self) {
   auto* t = static_cast<Thread*>(self);
-  t->fn_(t->arg_);
+  t->fn(t->arg);
   return 0;
 }
 
-Err Thread::start(void (*fn)(void*), void* arg) {
-  if (running_) return ERROR_BUSY;
-  fn_ = fn;
-  arg_ = arg;
+Err NativeHost::start_thread(unsigned slot, void (*fn)(void*), void* arg) {
+  if (slot >= kMostThreads || threads_[slot].running) return ERROR_BUSY;
+  Thread& t = threads_[slot];
+  t.fn = fn;
+  t.arg = arg;
   // Through the C runtime rather than CreateThread, so that the runtime
   // knows the thread its functions are called from.
-  uintptr_t h = _beginthreadex(nullptr, 0, &Thread::enter, this, 0, nullptr);
+  uintptr_t h = _beginthreadex(nullptr, 0, &NativeHost::enter, &t, 0, nullptr);
   if (h == 0) {
     Err e = last_error();
     return e ? e : ERROR_NOT_ENOUGH_MEMORY;
   }
-  h_ = static_cast<intptr_t>(h);
-  running_ = true;
+  t.h = static_cast<intptr_t>(h);
+  t.running = true;
   return 0;
 }
 
-void Thread::join() {
-  if (!running_) return;
-  HANDLE h = reinterpret_cast<HANDLE>(h_);
+void NativeHost::join_thread(unsigned slot) {
+  if (slot >= kMostThreads || !threads_[slot].running) return;
+  HANDLE h = reinterpret_cast<HANDLE>(threads_[slot].h);
   WaitForSingleObject(h, INFINITE);
   CloseHandle(h);
-  running_ = false;
+  threads_[slot].running = false;
 }
 
 std::string_view raw_command_line() {
@@ -417,4 +607,4 @@ std::string_view raw_command_line() {
 void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
 void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
 
-}  // namespace rdz::fs
+}  // namespace rdz::sys

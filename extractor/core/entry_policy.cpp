@@ -1,0 +1,56 @@
+#include "entry_policy.h"
+
+#include "names.h"
+
+namespace rdz {
+
+namespace {
+
+constexpr uint32_t kModeType = 0170000, kModeDir = 0040000, kModeFile = 0100000,
+                   kModeLink = 0120000;
+constexpr uint32_t kDosDirectory = 0x10;
+
+}  // namespace
+
+Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel, size_t rel_cap,
+              size_t* rel_len, Refusal* r) {
+  *r = Refusal{};
+  *rel_len = 0;
+  const bool unix_host = e.host() == zip::host::kUnix || e.host() == zip::host::kOsx;
+  const uint32_t mode = unix_host ? e.external_attr >> 16 : 0;
+  const uint32_t type = mode & kModeType;
+  if (type == kModeLink) {
+    r->reason = "symbolic links are not unpacked";
+    return Kind::file;
+  }
+  if (type != 0 && type != kModeDir && type != kModeFile) {
+    r->reason = "special files (devices, pipes, sockets) are not unpacked";
+    return Kind::file;
+  }
+  size_t dlen;
+  names::Verdict v = names::decode(e, decoded, decoded_cap, &dlen);
+  bool slash_dir = false;
+  if (v == names::Verdict::ok) {
+    v = names::normalize({decoded, dlen}, rel, rel_cap, rel_len, &slash_dir);
+  }
+  if (v != names::Verdict::ok) {
+    r->reason = names::describe(v);
+    return Kind::file;
+  }
+  const bool dir = slash_dir || type == kModeDir ||
+                   (!unix_host && (e.external_attr & kDosDirectory) && e.usize == 0);
+  if (dir) return Kind::dir;
+  if (*rel_len == 0) {
+    r->reason = names::describe(names::Verdict::empty);
+  } else if (e.encrypted()) {
+    r->reason = "encrypted entries are not supported";
+  } else if (e.method != 0 && e.method != 8) {
+    r->reason = "unsupported compression method";
+    r->method = e.method;
+  } else if (e.method == 0 && e.csize != e.usize) {
+    r->reason = "stored entry with differing compressed and original sizes";
+  }
+  return Kind::file;
+}
+
+}  // namespace rdz

@@ -1,0 +1,107 @@
+// The extraction: checks a whole archive, then puts each entry in place
+// under the target directory, safely and verifiably, through the Host the
+// program passes in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include <zlib.h>
+
+#include "host.h"
+#include "names.h"
+#include "reporter.h"
+#include "temp_names.h"
+#include "zip.h"
+
+namespace rdz {
+
+enum ExitCode : int {
+  kExitOk = 0,       // every entry is in place
+  kExitEntries = 1,  // entries refused or not written
+  kExitArchive = 2,  // the archive cannot be read
+  kExitTarget = 3,   // the target directory cannot be made
+  kExitUsage = 4,
+  kExitInternal = 5,
+};
+
+struct ExtractOptions {
+  bool update = false;  // keep files of the entry's size at least as new as it
+  int quiet = 0;        // 0: a line per entry, 1: a summary, 2: errors only
+};
+
+struct Totals {
+  uint64_t files = 0;    // written
+  uint64_t bytes = 0;    // written
+  uint64_t skipped = 0;  // already up to date
+  uint64_t dirs = 0;
+  uint64_t refused = 0;
+  uint64_t failed = 0;
+  unsigned workers = 0;  // that unpacked side by side
+};
+
+// All memory one worker uses, allocated once by the caller; each worker that
+// unpacks side by side with others has its own.
+class Workspace {
+ public:
+  Workspace();
+  ~Workspace();
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  bool ready() const { return inflate_ready_; }
+
+ private:
+  friend class Extraction;
+  friend class Worker;
+  static constexpr size_t kCd = zip::kMaxRecord > zip::kOpenScratch ? zip::kMaxRecord
+                                                                   : zip::kOpenScratch;
+  // Names pass one has seen, to tell whether entries may be unpacked in any
+  // order; used in the first Workspace only, and only as far as the archive
+  // needs: past this many names the archive is unpacked in its own order.
+  static constexpr size_t kNameSlots = size_t{1} << 18;
+
+  unsigned char cd_[kCd];           // central directory window
+  unsigned char in_[64 * 1024];     // archive window: local headers, compressed data
+  unsigned char out_[256 * 1024];   // data on its way to the file; also a local name
+  char decoded_[3 * names::kMaxName + 1];
+  char rel_[names::kMaxName + 1];
+  char base_[kMaxPath + 1];
+  char dir_rel_[names::kMaxName + 1];  // the directory being written, below the target
+  uint64_t names_[kNameSlots];
+  z_stream z_{};
+  bool inflate_ready_ = false;
+
+  // Files written and not yet flushed and renamed: flushing them together
+  // costs the disk far less than one by one.
+  static constexpr size_t kBatch = 64;
+  struct Pending {
+    Handle dir, f;
+    uint64_t size;
+    size_t leaf_at;  // where the file's own name starts in rel
+    char temp[kTempNameLen + 1];
+    char rel[names::kMaxName + 1];
+  } pending_[kBatch];
+};
+
+// The most Workspaces one extraction puts to work, however many it is given:
+// one thread each.
+constexpr unsigned kMostWorkspaces = Host::kMostThreads;
+
+// Unpacks the archive in `src` under `target` (UTF-8; empty means the
+// current directory). Nothing is written unless every entry passes the
+// checks; each file appears under its name only once complete and verified.
+// Returns an ExitCode.
+//
+// Each of the `count` Workspaces can carry one worker; the first works in the
+// calling thread. How many run is decided from the archive: one for a small
+// one, and one for an archive whose entries could land on the same file (two
+// names for one file, a file where another entry needs a directory), which
+// is then unpacked strictly in its own order. Otherwise workers take entries
+// in any order, the largest first. With more than one, `src` is read from
+// several threads at once; `rep` is still called by one at a time, and lines
+// about separate entries may come in any order.
+int extract(Host& host, zip::Source& src, std::string_view target, const ExtractOptions& opt,
+            Workspace* const* ws, unsigned count, Reporter& rep, Totals* totals = nullptr);
+
+}  // namespace rdz

@@ -1,0 +1,156 @@
+// The parts of one extraction: what all workers share, and each worker.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "extraction.h"
+#include "window.h"
+
+namespace rdz {
+
+// Why an entry's data did not reach the disk; err is set for OS failures.
+struct Failure {
+  const char* what = nullptr;
+  Err err = 0;
+};
+
+inline bool is_sep(char c) { return c == '/' || (kBackslashIsSeparator && c == '\\'); }
+
+inline uint64_t add_capped(uint64_t a, uint64_t b) {
+  return b > UINT64_MAX - a ? UINT64_MAX : a + b;
+}
+
+// Makes `p` (of length `len`) a directory, with whatever parents it lacks.
+Err ensure_dirs(Host& host, char* p, size_t len);
+
+class Worker;
+
+// What all workers share: the archive, the target, the options, and the
+// order in which they take entries.
+class Extraction {
+ public:
+  Extraction(Host& host, zip::Source& src, const ExtractOptions& opt, Workspace* const* ws,
+             unsigned count, Reporter& rep)
+      : host_(host), src_(src), opt_(opt),
+        ws_(ws), count_(count < kMostWorkspaces ? count : kMostWorkspaces), rep_(rep, host) {}
+
+  int run(std::string_view target, Totals* totals);
+
+ private:
+  friend class Worker;
+
+  // Entries worth starting with, so that a long one does not end up alone
+  // on one processor at the end while the others wait.
+  static constexpr size_t kFirst = 16;
+  static constexpr uint64_t kFirstMin = 1 << 20;
+
+  // Pass one: the whole directory, read and judged without touching the disk.
+  int check_all();
+  void note_size(uint64_t index, uint64_t size);
+  unsigned plan_workers() const;
+  bool prepare_target(std::string_view target);
+  // Pass two: the workers take entries until none is left.
+  int unpack_all(unsigned workers);
+  // Entries a worker has claimed and not yet taken: [next, end).
+  struct Run {
+    uint64_t next = 0, end = 0;
+  };
+  static constexpr uint64_t kRun = 16;
+  bool claim(Run* run, uint64_t* index);
+  bool is_first(uint64_t index) const;
+  void changed(zip::Error err);
+  std::string_view display_name(const zip::Entry& e, Workspace& ws, char* shown, size_t cap);
+
+  Host& host_;
+  zip::Source& src_;
+  const ExtractOptions& opt_;
+  Workspace* const* ws_;
+  const unsigned count_;
+  SharedReporter rep_;
+  zip::Archive ar_;
+  Totals t_;
+  const char* base_ = nullptr;  // the target, without trailing separators
+  size_t base_len_ = 0;
+  Handle target_ = kNoHandle;
+  uint32_t run_id_ = 0;  // in this run's temporary names
+
+  // Directories cleared of leftovers in this run, by the hash of their path.
+  static constexpr size_t kSwept = 4096;
+  uint64_t swept_[kSwept] = {};
+  bool first_sweep(std::string_view rel);
+  void out_of_space();
+
+  // Learnt in pass one.
+  uint64_t entries_ = 0;  // records in the directory
+  uint64_t files_ = 0;
+  uint64_t bytes_ = 0;    // declared, capped
+  bool ordered_ = false;  // entries must be unpacked in archive order
+  struct Big {
+    uint64_t index, size;
+  } big_[kFirst];
+  size_t n_big_ = 0;
+  uint64_t first_[kFirst];  // indices of big_, ascending
+  size_t n_first_ = 0;
+
+  // Pass two.
+  std::atomic<size_t> next_first_{0};
+  std::atomic<uint64_t> next_{0};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> full_{false};
+  unsigned workers_ = 1;
+};
+
+// One thread's share of pass two, with its own Workspace.
+class Worker {
+ public:
+  Worker(Extraction& x, Workspace& ws) : x_(x), ws_(ws), win_(x.src_, ws.in_, sizeof ws.in_) {}
+
+  static void enter(void* self) { static_cast<Worker*>(self)->run(); }
+  void run();
+  const Totals& totals() const { return t_; }
+
+ private:
+  void unpack(const zip::Entry& e);
+  bool unpack_file(const zip::Entry& e, size_t rel_len);
+  bool unpack_dir(size_t rel_len);
+  Failure copy_data(const zip::Entry& e, uint64_t data, Handle out);
+  // Makes ws_.rel_'s first `len` bytes the open directory dir_, one
+  // component at a time from the target, following no link.
+  bool enter_dir(size_t len);
+  void leave_dir();
+  // Directories to flush at the next commit stay open until then.
+  bool held(Handle d) const;
+  void hold(Handle d);
+  // Closes `d` unless the worker still needs it.
+  void release(Handle d);
+  void remove_leftovers();
+  static void leftover(void* self, const char* name);
+  // Flushes, then renames, the files of the batch, then flushes the
+  // directories that got new names.
+  void commit();
+  void discard(Workspace::Pending& p);
+  // An operation that a scanner or indexer may hold up for a moment, retried.
+  template <class Op>
+  Err patiently(Op op);
+  // False when `e` is a full disk: then the whole extraction stops.
+  bool check_space(Err e);
+  void entry_error(std::string_view what, std::string_view detail, Err e = 0);
+
+  Extraction& x_;
+  Workspace& ws_;
+  Window win_;
+  Totals t_;
+  std::string_view current_;  // the entry being worked on, for messages
+  Handle dir_ = kNoHandle;
+  size_t dir_len_ = 0;        // of ws_.dir_rel_
+  size_t pending_ = 0;
+  static constexpr size_t kHeld = 2 * Workspace::kBatch;
+  Handle held_[kHeld];
+  size_t n_held_ = 0;
+  char shown_[512];
+};
+
+}  // namespace rdz

@@ -1,0 +1,144 @@
+// Who unpacks what: how many workers an archive earns, and the order in which
+// they take its entries.
+#include <optional>
+
+#include "extraction_parts.h"
+#include "message.h"
+
+namespace rdz {
+
+void Extraction::note_size(uint64_t index, uint64_t size) {
+  if (size < kFirstMin) return;
+  size_t at = n_big_;
+  if (at == kFirst) {
+    if (size <= big_[kFirst - 1].size) return;
+    --at;
+  } else {
+    ++n_big_;
+  }
+  while (at > 0 && big_[at - 1].size < size) {
+    big_[at] = big_[at - 1];
+    --at;
+  }
+  big_[at] = {index, size};
+}
+
+unsigned Extraction::plan_workers() const {
+  if (count_ <= 1 || ordered_) return 1;
+  // A worker earns its start-up when it has about this much to do; a file
+  // costs its system calls on top of its bytes.
+  constexpr uint64_t kPerFile = 16 << 10, kPerWorker = 1 << 20;
+  const uint64_t work = add_capped(bytes_, files_ > UINT64_MAX / kPerFile ? UINT64_MAX
+                                                                           : files_ * kPerFile);
+  const uint64_t n = work / kPerWorker;
+  return n < 1 ? 1 : n < count_ ? static_cast<unsigned>(n) : count_;
+}
+
+bool Extraction::is_first(uint64_t index) const {
+  for (size_t i = 0; i < n_first_; ++i) {
+    if (first_[i] == index) return true;
+  }
+  return false;
+}
+
+bool Extraction::claim(Run* run, uint64_t* index) {
+  if (stop_.load(std::memory_order_relaxed) || full_.load(std::memory_order_relaxed)) {
+    return false;
+  }
+  if (n_first_) {
+    size_t k = next_first_.fetch_add(1, std::memory_order_relaxed);
+    if (k < n_first_) {
+      *index = first_[k];
+      return true;
+    }
+  }
+  while (true) {
+    if (run->next == run->end) {
+      // A run of neighbours at a time: they mostly share a directory, and
+      // two workers creating files in one directory wait for each other's
+      // lock on it. Shorter runs towards the end keep the finish even.
+      uint64_t at = next_.load(std::memory_order_relaxed), n;
+      do {
+        if (at >= entries_) return false;
+        n = (entries_ - at) / (4 * workers_);
+        n = n < 1 ? 1 : n > kRun ? kRun : n;
+      } while (!next_.compare_exchange_weak(at, at + n, std::memory_order_relaxed));
+      run->next = at;
+      run->end = at + n;
+    }
+    uint64_t i = run->next++;
+    if (!is_first(i)) {
+      *index = i;
+      return true;
+    }
+  }
+}
+
+void Extraction::out_of_space() {
+  // The rest cannot succeed either: one line for them all.
+  if (full_.exchange(true)) return;
+  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
+             "was removed\n");
+}
+
+bool Extraction::first_sweep(std::string_view rel) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (char c : rel) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  h |= 1;  // 0 marks a free slot
+  HostLock hold(host_);
+  // A full table sweeps again: that costs time, never a file.
+  for (size_t i = h % kSwept, n = 0; n < kSwept; i = (i + 1) % kSwept, ++n) {
+    if (swept_[i] == h) return false;
+    if (swept_[i] == 0) {
+      swept_[i] = h;
+      return true;
+    }
+  }
+  return true;
+}
+
+void Extraction::changed(zip::Error err) {
+  if (stop_.exchange(true)) return;  // told once is enough
+  Line l;
+  l << kProg << "archive changed while unpacking: " << std::string_view(zip::describe(err)) << "\n";
+  rep_.error(l.view());
+}
+
+int Extraction::unpack_all(unsigned workers) {
+  workers_ = workers;
+  // Big entries first, in archive order, each worker's directory walk moving
+  // only forward through them; unordered archives only.
+  n_first_ = 0;
+  if (workers > 1) {
+    for (size_t i = 0; i < n_big_; ++i) {
+      size_t at = n_first_++;
+      while (at > 0 && first_[at - 1] > big_[i].index) {
+        first_[at] = first_[at - 1];
+        --at;
+      }
+      first_[at] = big_[i].index;
+    }
+  }
+  std::optional<Worker> crew[kMostWorkspaces];
+  for (unsigned i = 0; i < workers; ++i) crew[i].emplace(*this, *ws_[i]);
+  // A thread the system will not give is a worker less, not a failure.
+  t_.workers = 1;
+  while (t_.workers < workers && host_.start_thread(t_.workers, &Worker::enter, &*crew[t_.workers]) == 0) {
+    ++t_.workers;
+  }
+  crew[0]->run();
+  for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
+  for (unsigned i = 0; i < workers; ++i) {
+    const Totals& w = crew[i]->totals();
+    t_.files += w.files;
+    t_.bytes += w.bytes;
+    t_.skipped += w.skipped;
+    t_.dirs += w.dirs;
+    t_.failed += w.failed;
+  }
+  if (stop_.load()) return kExitArchive;
+  if (full_.load()) return kExitEntries;
+  return t_.failed ? kExitEntries : kExitOk;
+}
+
+}  // namespace rdz

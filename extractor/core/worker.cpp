@@ -1,0 +1,409 @@
+#include <cstring>
+#include <optional>
+
+#include "crc32.h"
+#include "entry_policy.h"
+#include "entry_time.h"
+#include "extraction_parts.h"
+#include "message.h"
+
+namespace rdz {
+
+Err ensure_dirs(Host& host, char* p, size_t len) {
+  Err e = host.make_dir(p);
+  if (e == 0 || host.kind_of(e) != ErrKind::missing) return e;
+  // Climb to the deepest ancestor that exists, then come back down.
+  size_t end = len;
+  while (true) {
+    size_t sep = end;
+    while (sep > 0 && !is_sep(p[sep - 1])) --sep;
+    if (sep == 0) return e;
+    --sep;
+    while (sep > 0 && is_sep(p[sep - 1])) --sep;
+    // Up to a root ("/", "C:\") and still missing: nothing more to make.
+    if (sep == 0 || (kBackslashIsSeparator && sep == 2 && p[1] == ':')) return e;
+    char saved = p[sep];
+    p[sep] = '\0';
+    e = host.make_dir(p);
+    p[sep] = saved;
+    end = sep;
+    if (e == 0) break;
+    if (host.kind_of(e) != ErrKind::missing) return e;
+  }
+  for (size_t i = end + 1; i < len; ++i) {
+    if (is_sep(p[i]) && !is_sep(p[i - 1])) {
+      char saved = p[i];
+      p[i] = '\0';
+      e = host.make_dir(p);
+      p[i] = saved;
+      if (e) return e;
+    }
+  }
+  return host.make_dir(p);
+}
+
+void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
+  Line l;
+  l << kProg << current_ << ": " << what;
+  if (!detail.empty()) l << ": " << detail;
+  if (e) {
+    char text[256];
+    x_.host_.error_text(e, text, sizeof text);
+    l << ": " << std::string_view(text);
+  }
+  l << "\n";
+  x_.rep_.error(l.view());
+}
+
+template <class Op>
+Err Worker::patiently(Op op) {
+  // An antivirus or indexer holds a fresh file for a few milliseconds; a
+  // program that loaded a library holds it until it ends. Wait out the first
+  // kind, an eighth of a second in all, and report the second.
+  constexpr int kTries = 7;
+  unsigned delay_ms = 2;
+  for (int i = 1;; ++i, delay_ms *= 2) {
+    Err e = op();
+    if (e == 0 || i == kTries || x_.host_.kind_of(e) != ErrKind::busy) return e;
+    x_.host_.sleep_ms(delay_ms);
+  }
+}
+
+bool Worker::check_space(Err e) {
+  if (x_.host_.kind_of(e) != ErrKind::no_space) return true;
+  x_.out_of_space();
+  return false;
+}
+
+bool Worker::enter_dir(size_t len) {
+  if (dir_ != kNoHandle && len == dir_len_ && std::memcmp(ws_.dir_rel_, ws_.rel_, len) == 0) {
+    return true;
+  }
+  leave_dir();
+  Host& host = x_.host_;
+  Handle at = x_.target_;
+  bool made = false;
+  for (size_t i = 0; i < len;) {
+    size_t j = i;
+    while (j < len && ws_.rel_[j] != '/') ++j;
+    char saved = ws_.rel_[j];
+    ws_.rel_[j] = '\0';
+    Handle next;
+    Err e = host.open_dir(at, ws_.rel_ + i, true, &next, &made);
+    // A new name in a directory is on disk only once the directory is.
+    if (e == 0 && made) hold(at);
+    release(at);
+    if (e) {
+      if (!check_space(e)) {
+        // said once for all
+      } else if (e == kErrLink) {
+        Line l;
+        l << kProg << current_ << ": not unpacked: " << std::string_view(ws_.rel_, j)
+          << " is a link, and no link below the target is followed\n";
+        x_.rep_.error(l.view());
+      } else {
+        entry_error("cannot create directory", "", e);
+      }
+      ws_.rel_[j] = saved;
+      return false;
+    }
+    ws_.rel_[j] = saved;
+    at = next;
+    i = j + 1;
+  }
+  dir_ = at;
+  dir_len_ = len;
+  std::memcpy(ws_.dir_rel_, ws_.rel_, len);
+  if (!made && x_.first_sweep({ws_.rel_, len})) remove_leftovers();
+  return true;
+}
+
+void Worker::leave_dir() {
+  release(dir_);
+  dir_ = kNoHandle;
+}
+
+bool Worker::held(Handle d) const {
+  for (size_t i = 0; i < n_held_; ++i) {
+    if (held_[i] == d) return true;
+  }
+  return false;
+}
+
+void Worker::hold(Handle d) {
+  if (held(d)) return;
+  if (n_held_ == kHeld) commit();
+  held_[n_held_++] = d;
+}
+
+void Worker::release(Handle d) {
+  if (d != kNoHandle && d != x_.target_ && d != dir_ && !held(d)) x_.host_.close_dir(d);
+}
+
+void Worker::leftover(void* self, const char* name) {
+  auto* w = static_cast<Worker*>(self);
+  if (!is_leftover(name, w->x_.run_id_)) return;
+  w->patiently([&] { return w->x_.host_.remove_file(w->dir_, name); });
+}
+
+void Worker::remove_leftovers() { x_.host_.list_dir(dir_, &Worker::leftover, this); }
+
+void Worker::discard(Workspace::Pending& p) {
+  x_.host_.close(p.f);
+  patiently([&] { return x_.host_.remove_file(p.dir, p.temp); });
+}
+
+void Worker::commit() {
+  if (pending_ == 0 && n_held_ == 0) return;
+  Host& host = x_.host_;
+  // A commit may come in the middle of another entry: its name stays.
+  const std::string_view entry = current_;
+  char shown[sizeof shown_];
+  Handle files[Workspace::kBatch];
+  for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
+  Err e = x_.full_.load() ? 0 : host.flush_files(files, pending_);
+  if (x_.full_.load() || e) {
+    for (size_t i = 0; i < pending_; ++i) {
+      Workspace::Pending& p = ws_.pending_[i];
+      if (e && check_space(e)) {
+        current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
+        entry_error("cannot write", "", e);
+      }
+      ++t_.failed;
+      discard(p);
+    }
+    pending_ = 0;
+  }
+  for (size_t i = 0; i < pending_; ++i) {
+    Workspace::Pending& p = ws_.pending_[i];
+    current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
+    const char* leaf = p.rel + p.leaf_at;
+    e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
+    if (e) {
+      if (host.kind_of(e) == ErrKind::busy) {
+        entry_error("cannot replace file",
+                    "it is in use: a library stays locked while a running program has it "
+                    "loaded; close the programs that use the libraries, then run again", e);
+      } else {
+        entry_error("cannot replace file", "", e);
+      }
+      ++t_.failed;
+      discard(p);
+      continue;
+    }
+    host.close(p.f);
+    ++t_.files;
+    t_.bytes += p.size;
+    if (x_.opt_.quiet == 0) {
+      Line l;
+      l << "   unpacked: " << current_ << "\n";
+      x_.rep_.info(l.view());
+    }
+  }
+  pending_ = 0;
+  // The new names, and the directories made, on disk too.
+  if (n_held_ && !x_.full_.load() && (e = host.flush_dirs(held_, n_held_)) != 0) {
+    if (check_space(e)) entry_error("cannot write the directory", "", e);
+    ++t_.failed;
+  }
+  const size_t n = n_held_;
+  n_held_ = 0;
+  for (size_t i = 0; i < n; ++i) release(held_[i]);
+  current_ = entry;
+}
+
+bool Worker::unpack_dir(size_t rel_len) {
+  if (rel_len == 0) return true;  // the target itself
+  if (!enter_dir(rel_len)) return false;
+  ++t_.dirs;
+  if (x_.opt_.quiet == 0) {
+    Line l;
+    l << "  directory: " << current_ << "/\n";
+    x_.rep_.info(l.view());
+  }
+  return true;
+}
+
+Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
+  uint32_t crc = 0;
+  uint64_t produced = 0;
+  uint64_t left = e.csize;
+  if (e.method == 0) {
+    while (left) {
+      // What the window already holds goes straight to the file; the rest
+      // in reads as large as the output buffer.
+      size_t n;
+      const unsigned char* p = win_.peek(data, left, &n);
+      if (!p) {
+        n = left < sizeof ws_.out_ ? static_cast<size_t>(left) : sizeof ws_.out_;
+        if (!x_.src_.read(data, ws_.out_, n)) return {"cannot read the archive"};
+        p = ws_.out_;
+      }
+      crc = crc32_update(crc, p, n);
+      if (Err err = x_.host_.write_all(out, p, n)) return {"cannot write", err};
+      data += n;
+      left -= n;
+      produced += n;
+    }
+  } else {
+    z_stream& z = ws_.z_;
+    inflateReset(&z);
+    z.avail_in = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+      if (z.avail_in == 0 && left) {
+        size_t n;
+        unsigned char* p = win_.fetch(data, left, &n);
+        if (!p) return {"cannot read the archive"};
+        z.next_in = p;
+        z.avail_in = static_cast<uInt>(n);
+        data += n;
+        left -= n;
+      }
+      z.next_out = ws_.out_;
+      z.avail_out = sizeof ws_.out_;
+      // Z_FINISH: an entry that fits the output buffer is inflated in one
+      // call, without zlib copying it into its window as well; a larger one
+      // goes on as with Z_NO_FLUSH, each call that does not end the stream
+      // answering Z_BUF_ERROR.
+      rc = inflate(&z, Z_FINISH);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+        return {"compressed data is corrupt"};
+      }
+      size_t n = sizeof ws_.out_ - z.avail_out;
+      if (rc == Z_BUF_ERROR && n == 0 && z.avail_in == 0 && left == 0) {
+        return {"compressed data ends early"};
+      }
+      // Stop a stream that inflates past its declared size at once, rather
+      // than after it has filled the disk.
+      if (n > e.usize - produced) return {"data is longer than declared"};
+      if (n) {
+        crc = crc32_update(crc, ws_.out_, n);
+        if (Err err = x_.host_.write_all(out, ws_.out_, n)) return {"cannot write", err};
+        produced += n;
+      }
+    }
+  }
+  if (produced != e.usize) return {"data is shorter than declared"};
+  if (crc != e.crc) return {"CRC-32 mismatch"};
+  return {};
+}
+
+bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
+  size_t leaf_at = rel_len;
+  while (leaf_at > 0 && ws_.rel_[leaf_at - 1] != '/') --leaf_at;
+  if (!enter_dir(leaf_at ? leaf_at - 1 : 0)) return false;
+  Host& host = x_.host_;
+  const char* leaf = ws_.rel_ + leaf_at;
+  const int64_t mtime = entry_mtime(e, host);
+  if (x_.opt_.update) {
+    Stat st;
+    Err err = host.stat(dir_, leaf, &st);
+    if (err) return entry_error("cannot check existing file", "", err), false;
+    // A time alone could belong to a file that a power cut left torn.
+    if (st.kind == Stat::Kind::file && st.mtime >= mtime && st.size == e.usize) {
+      ++t_.skipped;
+      if (x_.opt_.quiet == 0) {
+        Line l;
+        l << " up to date: " << current_ << "\n";
+        x_.rep_.info(l.view());
+      }
+      return true;
+    }
+  }
+
+  uint64_t data;
+  zip::Error zerr = zip::locate_data(win_, x_.ar_, e, ws_.out_, sizeof ws_.out_, &data);
+  if (zerr != zip::Error::none) {
+    entry_error("damaged entry", zip::describe(zerr));
+    return false;
+  }
+
+  // The temporary lives beside the final file, so the closing rename never
+  // crosses a file system.
+  hold(dir_);  // before the batch may be committed to make room
+  Workspace::Pending& p = ws_.pending_[pending_];
+  p.dir = dir_;
+  Err err = 0;
+  for (int tries = 0; tries < 16; ++tries) {
+    uint32_t r;
+    if ((err = host.random(&r, sizeof r)) != 0) break;
+    make_temp_name(x_.run_id_, r, p.temp);
+    err = host.create_new(dir_, p.temp, &p.f);
+    if (!err) break;
+    Stat st;
+    if (host.stat(dir_, p.temp, &st) != 0 || st.kind == Stat::Kind::missing) break;
+  }
+  if (err) {
+    if (check_space(err)) entry_error("cannot create file", "", err);
+    return false;
+  }
+
+  Failure f = copy_data(e, data, p.f);
+  if (!f.what && (err = host.set_mtime(p.f, mtime)) != 0) f = {"cannot set modification time", err};
+  if (f.what) {
+    if (!f.err) {
+      entry_error("not unpacked", f.what);
+    } else if (check_space(f.err)) {
+      entry_error(f.what, "", f.err);
+    }
+    discard(p);
+    return false;
+  }
+  p.size = e.usize;
+  p.leaf_at = leaf_at;
+  std::memcpy(p.rel, ws_.rel_, rel_len);
+  p.rel[rel_len] = '\0';
+  if (++pending_ == Workspace::kBatch) commit();
+  return true;
+}
+
+void Worker::unpack(const zip::Entry& e) {
+  size_t rel_len;
+  Refusal r;
+  Kind kind = classify(e, ws_.decoded_, sizeof ws_.decoded_, ws_.rel_, sizeof ws_.rel_, &rel_len, &r);
+  if (r.reason) {
+    // Pass one let it through, so the archive changed in between.
+    current_ = x_.display_name(e, ws_, shown_, sizeof shown_);
+    ++t_.failed;
+    entry_error("refused", r.reason);
+    return;
+  }
+  current_ = {shown_, names::printable({ws_.rel_, rel_len}, shown_, sizeof shown_)};
+  bool ok = kind == Kind::dir ? unpack_dir(rel_len) : unpack_file(e, rel_len);
+  if (!ok) ++t_.failed;
+}
+
+void Worker::run() {
+  // Each worker walks the directory itself, up to the entries it claims;
+  // only the step from the big entries back to the others starts it again.
+  std::optional<zip::Cursor> cur;
+  uint64_t at = 0;  // the index of the record cur reads next
+  uint64_t index;
+  zip::Entry e;
+  Extraction::Run run;
+  while (x_.claim(&run, &index)) {
+    if (!cur || index < at) {
+      cur.emplace(x_.src_, x_.ar_, ws_.cd_, sizeof ws_.cd_);
+      at = 0;
+    }
+    bool done = false;
+    zip::Error err = zip::Error::none;
+    while (at <= index) {
+      err = cur->next(&e, &done);
+      if (err != zip::Error::none || done) break;
+      ++at;
+    }
+    if (err != zip::Error::none || done) {
+      // The directory was read in full once already; failing now means the
+      // file changed underneath.
+      x_.changed(done ? zip::Error::cd_count_mismatch : err);
+      break;
+    }
+    unpack(e);
+  }
+  commit();
+  leave_dir();
+}
+
+}  // namespace rdz

@@ -1,0 +1,136 @@
+// The program's door to the operating system: files, directories, threads,
+// locks, the processor count and the standard streams. system_posix.cpp and
+// system_win32.cpp implement it; nothing else includes a system header.
+// NativeHost hands the extraction in core/ what it needs of these.
+//
+// Paths handed to these functions are UTF-8 with '/' (and, on Windows, '\')
+// separators; the Windows side converts them to wide strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "host.h"
+#include "zip.h"
+
+namespace rdz::sys {
+
+// An open file; closes itself when it goes out of scope.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& o) noexcept : h_(o.h_) { o.h_ = kNoHandle; }
+  File& operator=(File&& o) noexcept;
+
+  bool is_open() const { return h_ != kNoHandle; }
+  Handle native() const { return h_; }
+  void reset(Handle h);
+  Handle release();
+
+ private:
+  Handle h_ = kNoHandle;
+};
+
+void error_text(Err e, char* buf, size_t cap);
+// True when `e` says a path component does not exist.
+bool is_missing(Err e);
+
+// The running executable, opened for reading.
+Err open_self(File& f, uint64_t* size);
+Err open_read(const char* path, File& f, uint64_t* size);
+// Reads exactly `n` bytes at `offset`; kErrEof when the file is shorter.
+Err read_at(const File& f, uint64_t offset, void* buf, size_t n);
+
+// Reads the archive from an open file, from any number of threads at once:
+// every read says where it starts.
+class FileSource final : public zip::Source {
+ public:
+  FileSource(const File& f, uint64_t size) : f_(f), size_(size) {}
+  uint64_t size() const override { return size_; }
+  bool read(uint64_t offset, void* buf, size_t n) override {
+    return read_at(f_, offset, buf, n) == 0;
+  }
+
+ private:
+  const File& f_;
+  uint64_t size_;
+};
+
+// Converts an argument as the OS delivered it (the ANSI code page on Windows,
+// bytes elsewhere) to UTF-8. False when it does not fit in `cap` bytes
+// including the terminating NUL.
+bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len);
+
+#ifdef _WIN32
+// The process command line exactly as the parent passed it.
+std::string_view raw_command_line();
+#endif
+
+// How many processors this process may run on; at least 1.
+unsigned processor_count();
+
+// UTF-8 text to standard output / standard error.
+void write_stdout(std::string_view text);
+void write_stderr(std::string_view text);
+
+// True when the environment asks to skip flushing, for the benchmark that
+// measures what flushing costs: RUDUVIZIDE_BENCH_NO_FLUSH=1.
+bool bench_without_flush();
+
+// The real system, as the extraction sees it.
+class NativeHost final : public Host {
+ public:
+  explicit NativeHost(bool flush = true);
+  ~NativeHost();
+  NativeHost(const NativeHost&) = delete;
+  NativeHost& operator=(const NativeHost&) = delete;
+
+  void error_text(Err e, char* buf, size_t cap) override { sys::error_text(e, buf, cap); }
+  ErrKind kind_of(Err e) override;
+  Err make_dir(const char* path) override;
+  Err open_target(const char* path, Handle* dir) override;
+  Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
+  Err close_dir(Handle dir) override;
+  Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
+  Err flush_dirs(const Handle* dirs, size_t n) override;
+  Err create_new(Handle dir, const char* name, Handle* f) override;
+  Err write_all(Handle f, const void* buf, size_t n) override;
+  Err set_mtime(Handle f, int64_t unix_seconds) override;
+  Err flush_files(const Handle* f, size_t n) override;
+  Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
+  Err close(Handle f) override;
+  Err remove_file(Handle dir, const char* name) override;
+  Err stat(Handle dir, const char* name, Stat* st) override;
+  Err random(void* buf, size_t n) override;
+  void sleep_ms(unsigned ms) override;
+  bool local_time_to_unix(int year, int month, int day, int hour, int minute, int second,
+                          int64_t* out) override;
+  Err start_thread(unsigned slot, void (*fn)(void*), void* arg) override;
+  void join_thread(unsigned slot) override;
+  // A lock straight from the system: std::mutex reports failure by throwing,
+  // which would bring the C++ exception machinery into the program.
+  void lock() override;
+  void unlock() override;
+
+ private:
+  struct Thread {
+    void (*fn)(void*) = nullptr;
+    void* arg = nullptr;
+    intptr_t h = 0;
+    bool running = false;
+  };
+#ifdef _WIN32
+  static unsigned __stdcall enter(void* t);
+#else
+  static void* enter(void* t);
+#endif
+  bool flush_;
+  Thread threads_[kMostThreads];
+  alignas(8) unsigned char mutex_[64];
+};
+
+}  // namespace rdz::sys

@@ -1,0 +1,198 @@
+// The extraction on a file layer that can crash or stay busy, and names it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "extraction.h"
+#include "zipbuilder.h"
+
+namespace rdz {
+namespace {
+
+constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28;
+
+// Files and directories in memory, each with what a crash would leave of
+// it: data only once flushed, names only once their directory is flushed.
+class CrashingHost final : public Host {
+ public:
+  struct Node {
+    bool dir;
+    std::string data, kept_data;
+    std::map<std::string, int> names, kept_names;
+  };
+  std::vector<Node> nodes = std::vector<Node>(1, Node{true, {}, {}, {}, {}});
+  long crash_at = -1, steps = 0, busy_renames = 0, space = -1;
+  unsigned slept_ms = 0, serial = 0;
+
+  // Forgets everything not yet on disk, as after a power cut.
+  void crash() {
+    for (Node& n : nodes) n.data = n.kept_data, n.names = n.kept_names;
+    crash_at = -1;
+  }
+  // Everything reachable by name: "dir/" or "file=data".
+  std::vector<std::string> tree(int at = 0, const std::string& prefix = "") const {
+    std::vector<std::string> out;
+    for (auto& [name, id] : nodes[at].names) {
+      out.push_back(prefix + name + (nodes[id].dir ? "/" : "=" + nodes[id].data));
+      if (nodes[id].dir) {
+        for (auto& below : tree(id, out.back())) out.push_back(below);
+      }
+    }
+    return out;
+  }
+  int add(Handle d, const char* name, bool dir) {
+    nodes.push_back(Node{dir, {}, {}, {}, {}});
+    return nodes[d].names[name] = static_cast<int>(nodes.size() - 1);
+  }
+
+  void error_text(Err e, char* buf, size_t cap) override { snprintf(buf, cap, "error %ld", e); }
+  ErrKind kind_of(Err e) override {
+    return e == kNoSpace ? ErrKind::no_space : e == kBusy ? ErrKind::busy : ErrKind::other;
+  }
+  Err make_dir(const char*) override { return 0; }
+  Err open_target(const char*, Handle* d) override { return *d = 0, step(); }
+  Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
+    *made = !nodes[d].names.count(name);
+    *out = *made ? add(d, name, true) : nodes[d].names[name];
+    return nodes[*out].dir ? step() : kErrNotDir;
+  }
+  Err close_dir(Handle) override { return 0; }
+  Err list_dir(Handle d, void (*fn)(void*, const char*), void* ctx) override {
+    for (auto& [name, id] : std::map<std::string, int>(nodes[d].names)) fn(ctx, name.c_str());
+    return step();
+  }
+  Err flush_dirs(const Handle* d, size_t n) override {
+    for (size_t i = 0; i < n && !step(); ++i) nodes[d[i]].kept_names = nodes[d[i]].names;
+    return crash_at >= 0 && steps > crash_at ? kIo : 0;
+  }
+  Err create_new(Handle d, const char* name, Handle* f) override {
+    return nodes[d].names.count(name) ? kExists : step() ?: (*f = add(d, name, false), 0);
+  }
+  Err write_all(Handle f, const void* buf, size_t n) override {
+    if (space >= 0 && (space -= static_cast<long>(n)) < 0) return kNoSpace;
+    return nodes[f].data.append(static_cast<const char*>(buf), n), step();
+  }
+  Err set_mtime(Handle, int64_t) override { return step(); }
+  Err flush_files(const Handle* f, size_t n) override {
+    for (size_t i = 0; i < n; ++i) {
+      if (Err e = step()) return e;
+      nodes[f[i]].kept_data = nodes[f[i]].data;
+    }
+    return 0;
+  }
+  Err rename_over(Handle d, Handle f, const char* temp, const char* final) override {
+    if (busy_renames > 0) return --busy_renames, kBusy;
+    return step() ?: (nodes[d].names.erase(temp), nodes[d].names[final] = static_cast<int>(f), 0);
+  }
+  Err close(Handle) override { return 0; }
+  Err remove_file(Handle d, const char* name) override { return nodes[d].names.erase(name), step(); }
+  Err stat(Handle d, const char* name, Stat* st) override {
+    *st = Stat{};
+    if (!nodes[d].names.count(name)) return 0;
+    const Node& n = nodes[nodes[d].names[name]];
+    st->kind = n.dir ? Stat::Kind::dir : Stat::Kind::file;
+    st->mtime = INT64_MAX;  // times are not modelled: the size decides
+    return st->size = n.data.size(), 0;
+  }
+  Err random(void* buf, size_t n) override { return std::memset(buf, ++serial, n), 0; }
+  void sleep_ms(unsigned ms) override { slept_ms += ms; }
+  bool local_time_to_unix(int, int, int, int, int, int, int64_t* t) override { return *t = 0, true; }
+  Err start_thread(unsigned, void (*)(void*), void*) override { return kIo; }
+  void join_thread(unsigned) override {}
+  void lock() override {}
+  void unlock() override {}
+  Err step() { return crash_at >= 0 && ++steps > crash_at ? kIo : 0; }
+};
+
+std::string zip_of(const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<test::TestEntry> entries(files.size());
+  for (size_t i = 0; i < files.size(); ++i) std::tie(entries[i].name, entries[i].data) = files[i];
+  return test::build_zip(entries);
+}
+
+struct Outcome final : Reporter {
+  int rc = 0;
+  std::string err;
+  void info(std::string_view) override {}
+  void error(std::string_view l) override { err += l; }
+};
+
+Outcome unpack(CrashingHost& host, const std::string& zip, bool update = false) {
+  static Workspace ws;
+  Workspace* one = &ws;
+  zip::MemorySource src(zip.data(), zip.size());
+  ExtractOptions opt;
+  opt.update = update;
+  opt.quiet = 2;
+  Outcome o;
+  o.rc = extract(host, src, "t", opt, &one, 1, o);
+  return o;
+}
+
+const std::string kSmall = zip_of({{"a.txt", "alpha"}, {"d/b.txt", "bravo"}, {"d/e/c.txt", "gamma"}});
+
+TEST(Trust, EveryCrashLeavesWholeFilesAndAnUpdateRestoresTheTree) {
+  CrashingHost clean;
+  ASSERT_EQ(unpack(clean, kSmall).rc, kExitOk);
+  const std::vector<std::string> want = clean.tree();
+  for (long at = 0;; ++at) {
+    CrashingHost h;
+    h.crash_at = at;
+    bool finished = unpack(h, kSmall).rc == kExitOk;
+    h.crash();
+    EXPECT_TRUE(!finished || h.tree() == want) << "success told before all was on disk";
+    for (const std::string& f : h.tree()) {  // temporaries aside, whole files only
+      bool whole = std::count(want.begin(), want.end(), f) || f.find(".rdz-") != f.npos;
+      EXPECT_TRUE(whole) << f << " after a crash at step " << at;
+    }
+    ASSERT_EQ(unpack(h, kSmall, true).rc, kExitOk);
+    ASSERT_EQ(h.tree(), want) << "crash at step " << at;
+    if (finished) break;
+  }
+}
+
+TEST(Trust, ABusyFileIsRetriedBrieflyThenReportedByName) {
+  CrashingHost h;
+  h.busy_renames = 3;
+  EXPECT_EQ(unpack(h, kSmall).rc, kExitOk);
+  h.busy_renames = 1000;
+  Outcome r = unpack(h, zip_of({{"lib.dll", "new"}}));
+  EXPECT_EQ(r.rc, kExitEntries);
+  EXPECT_LT(h.slept_ms, 1000u);  // in all: the scanner's moment, not the user's patience
+  EXPECT_NE(r.err.find("lib.dll: cannot replace file: it is in use: a library stays locked while "
+                       "a running program has it loaded; close the programs"), r.err.npos) << r.err;
+}
+
+TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {
+  CrashingHost h;
+  ASSERT_EQ(unpack(h, kSmall).rc, kExitOk);
+  auto& d = h.nodes[h.nodes[0].names["d"]].names;
+  d[".rdz-0123abcd.tmp"] = d[".rdz-0123abcd0123abcd.tmp"] = d["own.rdz-1.tmp"] = 0;
+  ASSERT_EQ(unpack(h, kSmall, true).rc, kExitOk);
+  EXPECT_EQ(d.size(), 3u);  // b.txt, e/ and the user's own file
+  EXPECT_TRUE(d.count("own.rdz-1.tmp"));
+}
+
+TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
+  const char* const pairs[][2] = {
+      {"d/a.bin", "d/.rdz-00000000.tmp"}, {"d/x", "d/.RDZ-.TMP"},
+      {"bin/\xc3\x84.txt", "bin/\xc3\xa4.txt"},              // Latin: Ä ä
+      {"\xce\xa3\xce\xb1", "\xcf\x83\xce\x91"},              // Greek: Σα σΑ
+      {"\xd0\x96/x", "\xd0\xb6/x"},                          // Cyrillic: Ж ж
+      {"\xc7\x85", "\xc7\x86"},                              // Dž dž, one letter
+  };
+  for (auto& p : pairs) {
+    CrashingHost h;
+    EXPECT_EQ(unpack(h, zip_of({{p[0], "1"}, {p[1], "2"}})).rc, kExitEntries) << p[1];
+    EXPECT_TRUE(h.tree().empty()) << p[1];
+  }
+  CrashingHost h;  // letters that only look alike stay apart
+  Outcome r = unpack(h, zip_of({{"\xc3\x9f", "1"}, {"ss", "2"}, {"\xc4\xb1", "3"}}));
+  EXPECT_EQ(r.rc, kExitOk) << r.err;
+}
+
+}  // namespace
+}  // namespace rdz
