@@ -9,186 +9,133 @@
 namespace rdz::names {
 namespace {
 
-struct Norm {
-  Verdict v;
-  std::string path;
-  bool dir;
-};
+using V = Verdict;
 
-Norm norm(std::string_view name) {
-  char out[kMaxName + 1];
-  size_t len = 0;
-  bool dir = false;
-  Verdict v = normalize(name, out, sizeof out, &len, &dir);
-  return {v, v == Verdict::ok ? std::string(out, len) : std::string(), dir};
+std::string rep(const std::string& s, int n) {
+  std::string out;
+  while (n-- > 0) out += s;
+  return out;
 }
 
-TEST(Normalize, AcceptsOrdinaryNamesAndTidiesSeparators) {
-  EXPECT_EQ(norm("bin/win32/rvzrt60.dll").path, "bin/win32/rvzrt60.dll");
-  EXPECT_EQ(norm("bin\\win32\\rvzrt60.dll").path, "bin/win32/rvzrt60.dll");
-  EXPECT_EQ(norm("./bin//./x.dll").path, "bin/x.dll");
-  EXPECT_EQ(norm("toolbox/.profile").path, "toolbox/.profile");
-  EXPECT_EQ(norm("a b/c d.txt").path, "a b/c d.txt");
-  EXPECT_EQ(norm("caf\xC3\xA9/na\xC3\xAFve.txt").path, "caf\xC3\xA9/na\xC3\xAFve.txt");
-  EXPECT_EQ(norm("CONSOLE.txt").path, "CONSOLE.txt");  // only the exact stem is a device
-  EXPECT_EQ(norm("COM10").path, "COM10");
-  EXPECT_EQ(norm("LPT").path, "LPT");
-}
-
-TEST(Normalize, DirectoriesEndInASeparator) {
-  Norm n = norm("bin/win32/");
-  EXPECT_EQ(n.v, Verdict::ok);
-  EXPECT_EQ(n.path, "bin/win32");
-  EXPECT_TRUE(n.dir);
-  n = norm("bin\\");
-  EXPECT_TRUE(n.dir);
-  EXPECT_EQ(n.path, "bin");
-  n = norm("./");  // the target itself: nothing to make
-  EXPECT_EQ(n.v, Verdict::ok);
-  EXPECT_TRUE(n.dir);
-  EXPECT_EQ(n.path, "");
-  EXPECT_FALSE(norm("bin/x").dir);
-}
-
-TEST(Normalize, RefusesPathsThatLeaveTheTarget) {
-  EXPECT_EQ(norm("/etc/passwd").v, Verdict::absolute);
-  EXPECT_EQ(norm("\\Windows\\x.dll").v, Verdict::absolute);
-  EXPECT_EQ(norm("\\\\server\\share\\x").v, Verdict::absolute);
-  EXPECT_EQ(norm("C:\\Windows\\x.dll").v, Verdict::drive);
-  EXPECT_EQ(norm("c:x.dll").v, Verdict::drive);
-  EXPECT_EQ(norm("../x").v, Verdict::parent);
-  EXPECT_EQ(norm("bin/../../x").v, Verdict::parent);
-  EXPECT_EQ(norm("bin\\..\\..\\x").v, Verdict::parent);
-  EXPECT_EQ(norm("bin/..").v, Verdict::parent);
-  EXPECT_EQ(norm("a/b/c/d/../../../..").v, Verdict::parent);
-}
-
-TEST(Normalize, RefusesNamesWindowsCannotHold) {
-  for (const char* n : {"CON", "con", "Con.txt", "bin/aux.dll", "NUL.tar.gz", "PRN",
-                        "COM1", "com9.log", "LPT1", "lpt5.x", "COM0", "NUL .txt",
-                        "CONIN$", "conout$.x", "COM\xC2\xB9", "lpt\xC2\xB3.txt"}) {
-    EXPECT_EQ(norm(n).v, Verdict::reserved_name) << n;
+TEST(Names, NormalizeTable) {
+  struct Case {
+    std::string in;
+    Verdict v;
+    std::string out;  // "/" at the end: a directory
+  };
+  const Case cases[] = {
+      {"bin\\win32\\rvzrt60.dll", V::ok, "bin/win32/rvzrt60.dll"}, {"./bin//./x", V::ok, "bin/x"},
+      {"caf\xC3\xA9/.profile", V::ok, "caf\xC3\xA9/.profile"}, {"a b/c d", V::ok, "a b/c d"},
+      {"CONSOLE.txt", V::ok, "CONSOLE.txt"}, {"COM10", V::ok, "COM10"}, {"LPT", V::ok, "LPT"},
+      {"bin\\", V::ok, "bin/"}, {"a//./", V::ok, "a/"}, {"./", V::ok, "/"},
+      {rep("a", 255), V::ok, rep("a", 255)}, {rep("\xC3\xA9", 255), V::ok, rep("\xC3\xA9", 255)},
+      {rep("a", 256), V::component_too_long, ""}, {rep("\xC3\xA9", 256), V::component_too_long, ""},
+      {rep("\xF0\x9F\x98\x80", 128), V::component_too_long, ""},
+      {rep("abcdefg/", 129), V::too_long, ""}, {"", V::empty, ""}, {".", V::empty, ""},
+      {"/etc/passwd", V::absolute, ""}, {"\\Windows\\x", V::absolute, ""},
+      {"\\\\srv\\share\\x", V::absolute, ""}, {"C:\\x.dll", V::drive, ""}, {"c:x", V::drive, ""},
+      {"../x", V::parent, ""}, {"bin\\..\\..\\x", V::parent, ""}, {"bin/..", V::parent, ""},
+      {"a/b/c/d/../../../..", V::parent, ""}, {"ab:stream", V::bad_char, ""},
+      {std::string("bin/x\0y.dll", 11), V::control_char, ""}, {"a\x1F", V::control_char, ""},
+      {"a\nb", V::control_char, ""}, {"dir./x", V::trailing_dot_or_blank, ""},
+      {"dir /x", V::trailing_dot_or_blank, ""}, {"...", V::trailing_dot_or_blank, ""},
+  };
+  for (const Case& c : cases) {
+    char out[kMaxName + 1];
+    size_t len = 0;
+    bool is_dir = false;
+    ASSERT_EQ(normalize(c.in, out, sizeof out, &len, &is_dir), c.v) << c.in;
+    if (c.v == V::ok) { EXPECT_EQ(std::string(out, len) + (is_dir ? "/" : ""), c.out) << c.in; }
   }
-  for (const char* n : {"a<b", "a>b", "ab:c", "dir/a\"b", "a|b", "a?b", "a*b", "x/stream:$DATA"}) {
-    EXPECT_EQ(norm(n).v, Verdict::bad_char) << n;
-  }
-  for (std::string n : {std::string("a\x01" "b"), std::string("a\nb"), std::string("a\x1F"),
-                        std::string("bin/x\0y.dll", 11)}) {
-    EXPECT_EQ(norm(n).v, Verdict::control_char);
-  }
-  for (const char* n : {"name.", "name ", "dir./x", "dir /x", "...", " "}) {
-    EXPECT_EQ(norm(n).v, Verdict::trailing_dot_or_blank) << n;
-  }
-  EXPECT_EQ(norm("").v, Verdict::empty);
-  EXPECT_EQ(norm(".").v, Verdict::empty);
-  EXPECT_EQ(norm("a//./").path, "a");
-}
-
-TEST(Normalize, RefusesOverlongNamesAndComponents) {
-  EXPECT_EQ(norm(std::string(255, 'a')).v, Verdict::ok);
-  EXPECT_EQ(norm(std::string(256, 'a')).v, Verdict::component_too_long);
-  // 255 characters of two UTF-8 bytes each still fit; 128 four-byte ones
-  // need 256 UTF-16 units and do not.
-  std::string two, four;
-  for (int i = 0; i < 255; ++i) two += "\xC3\xA9";
-  for (int i = 0; i < 128; ++i) four += "\xF0\x9F\x98\x80";
-  EXPECT_EQ(norm(two).v, Verdict::ok);
-  EXPECT_EQ(norm(two + "\xC3\xA9").v, Verdict::component_too_long);
-  EXPECT_EQ(norm(four).v, Verdict::component_too_long);
-  std::string deep;
-  while (deep.size() <= kMaxName) deep += "abcdefg/";
-  EXPECT_EQ(norm(deep).v, Verdict::too_long);
-}
-
-TEST(Normalize, NeverOverrunsTheOutputBuffer) {
-  char out[8];
+  char small[8];
   size_t len;
-  bool dir;
-  EXPECT_EQ(normalize("abc/defgh", out, sizeof out, &len, &dir), Verdict::too_long);
-  EXPECT_EQ(normalize("abc/def", out, sizeof out, &len, &dir), Verdict::ok);
-  EXPECT_EQ(std::string(out, len), "abc/def");
+  bool is_dir;
+  EXPECT_EQ(normalize("abc/defgh", small, sizeof small, &len, &is_dir), V::too_long);
+  EXPECT_EQ(normalize("abc/def", small, sizeof small, &len, &is_dir), V::ok);
 }
 
-TEST(Utf8, ValidatesStrictly) {
-  EXPECT_TRUE(valid_utf8("plain"));
-  EXPECT_TRUE(valid_utf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
-  EXPECT_FALSE(valid_utf8("\xC3"));              // cut short
-  EXPECT_FALSE(valid_utf8("\xC0\xAF"));          // overlong '/'
-  EXPECT_FALSE(valid_utf8("\xE0\x80\xAF"));      // overlong '/'
-  EXPECT_FALSE(valid_utf8("\xED\xA0\x80"));      // surrogate
-  EXPECT_FALSE(valid_utf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
-  EXPECT_FALSE(valid_utf8("\x80"));
-  EXPECT_FALSE(valid_utf8("\xFF"));
+TEST(Names, ComponentsWindowsCannotHold) {
+  for (const char* n : {"CON", "con", "Con.txt", "aux", "NUL.tar.gz", "PRN", "COM1", "com9.log",
+                        "LPT1", "lpt5.x", "COM0", "NUL .txt", "CONIN$", "conout$.x",
+                        "COM\xC2\xB9", "lpt\xC2\xB3.txt"}) {
+    EXPECT_EQ(check_component(n), V::reserved_name) << n;
+  }
+  for (const char* n : {"a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a:b"}) {
+    EXPECT_EQ(check_component(n), V::bad_char) << n;
+  }
+  for (const char* n : {"name.", "name ", " "}) {
+    EXPECT_EQ(check_component(n), V::trailing_dot_or_blank) << n;
+  }
 }
 
-TEST(Cp437, MatchesTheReferenceTableForEveryByte) {
-  // Written by make_fixtures.py from Python's cp437 codec: the bytes
-  // 0x20..0xFF decoded, as UTF-8.
+TEST(Names, Utf8IsValidatedStrictly) {
+  EXPECT_TRUE(valid_utf8("plain\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
+  for (const char* bad : {"\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\x80", "\xFF", "\xF0\x80\x80\xAF"}) {
+    EXPECT_FALSE(valid_utf8(bad)) << bad;
+  }
+}
+
+TEST(Names, Cp437MatchesTheReferenceTable) {
+  // Written from Python's cp437 codec: the bytes 0x20..0xFF decoded, as UTF-8.
   std::ifstream in(RDZ_FIXTURES "/cp437.txt", std::ios::binary);
-  ASSERT_TRUE(in) << "fixture missing";
   std::stringstream ss;
   ss << in.rdbuf();
+  ASSERT_FALSE(ss.str().empty());
   std::string raw;
   for (int c = 0x20; c <= 0xFF; ++c) raw += static_cast<char>(c);
   char out[1024];
   size_t len;
   ASSERT_TRUE(cp437_to_utf8(raw, out, sizeof out, &len));
   EXPECT_EQ(std::string(out, len), ss.str());
-  EXPECT_TRUE(valid_utf8({out, len}));
+  EXPECT_TRUE(cp437_to_utf8("abc", out, 4, &len));
+  EXPECT_FALSE(cp437_to_utf8("abcd", out, 4, &len));
+  EXPECT_FALSE(cp437_to_utf8("a\xB0", out, 4, &len));  // 1 + 3 bytes + NUL
 }
 
-TEST(Cp437, RefusesToOverflow) {
-  char out[4];
-  size_t len;
-  EXPECT_TRUE(cp437_to_utf8("abc", out, sizeof out, &len));
-  EXPECT_FALSE(cp437_to_utf8("abcd", out, sizeof out, &len));
-  EXPECT_FALSE(cp437_to_utf8("a\xB0", out, sizeof out, &len));  // 1 + 3 bytes + NUL
+TEST(Names, DecodeTakesTheEncodingTheWriterUsed) {
+  struct Case {
+    const char* name;
+    uint16_t flags;
+    unsigned host;
+    const char* unicode;
+    const char* want;  // null: bad UTF-8
+  };
+  const Case cases[] = {
+      {"caf\x82", 0, zip::host::kDos, "", "caf\xC3\xA9"},
+      {"caf\xC3\xA9", 0x0800, zip::host::kDos, "", "caf\xC3\xA9"},
+      {"caf\xC3\xA9", 0, zip::host::kDos, "", "caf\xE2\x94\x9C\xE2\x8C\x90"},
+      {"caf\xC3\xA9", 0, zip::host::kUnix, "", "caf\xC3\xA9"},
+      {"caf\xC3\xA9", 0, zip::host::kOsx, "", "caf\xC3\xA9"},
+      {"caf\x82", 0, zip::host::kUnix, "", "caf\xC3\xA9"},
+      {"cafe", 0, zip::host::kDos, "caf\xC3\xA9", "caf\xC3\xA9"},
+      {"caf\x82", 0, zip::host::kDos, "caf\xC3", "caf\xC3\xA9"},  // a broken one is ignored
+      {"bad\xC3", 0x0800, zip::host::kUnix, "", nullptr},
+  };
+  for (const Case& c : cases) {
+    zip::Entry e;
+    e.name = c.name;
+    e.flags = c.flags;
+    e.made_by = static_cast<uint16_t>(c.host << 8);
+    e.unicode_name = c.unicode;
+    char out[3 * kMaxName + 1];
+    size_t len = 0;
+    Verdict v = decode(e, out, sizeof out, &len);
+    EXPECT_EQ(v, c.want ? V::ok : V::bad_utf8) << c.name;
+    if (c.want) { EXPECT_EQ(std::string(out, len), c.want) << c.name; }
+  }
 }
 
-std::string decoded(const zip::Entry& e, Verdict want = Verdict::ok) {
-  char out[3 * kMaxName + 1];
-  size_t len = 0;
-  EXPECT_EQ(decode(e, out, sizeof out, &len), want);
-  return std::string(out, want == Verdict::ok ? len : 0);
-}
-
-TEST(Decode, ChoosesTheEncodingTheWriterUsed) {
-  zip::Entry e;
-  e.name = "caf\x82.txt";  // CP437 from a DOS/Windows host
-  e.made_by = zip::host::kDos << 8;
-  EXPECT_EQ(decoded(e), "caf\xC3\xA9.txt");
-
-  e.name = "caf\xC3\xA9.txt";  // UTF-8 with the flag
-  e.flags = 0x0800;
-  EXPECT_EQ(decoded(e), "caf\xC3\xA9.txt");
-
-  e.flags = 0;  // same bytes, no flag, DOS host: CP437
-  EXPECT_EQ(decoded(e), "caf\xE2\x94\x9C\xE2\x8C\x90.txt");
-
-  e.made_by = zip::host::kUnix << 8;  // Unix host, valid UTF-8: UTF-8
-  EXPECT_EQ(decoded(e), "caf\xC3\xA9.txt");
-
-  e.name = "caf\x82.txt";  // Unix host, not UTF-8: still CP437
-  EXPECT_EQ(decoded(e), "caf\xC3\xA9.txt");
-
-  e.name = "cafe.txt";  // Info-ZIP Unicode Path wins over the stored bytes
-  e.unicode_name = "caf\xC3\xA9.txt";
-  EXPECT_EQ(decoded(e), "caf\xC3\xA9.txt");
-
-  e = zip::Entry{};
-  e.name = "bad\xC3";
-  e.flags = 0x0800;
-  decoded(e, Verdict::bad_utf8);
-}
-
-TEST(Printable, MasksControlBytesAndCutsLongNames) {
+TEST(Names, PrintableMasksControlBytesAndCutsWholeCharacters) {
   char out[16];
   EXPECT_EQ(printable("a\x1b[2Jb\n", out, sizeof out), 7u);
   EXPECT_STREQ(out, "a?[2Jb?");
   printable(std::string(40, 'x'), out, sizeof out);
   EXPECT_STREQ(out, "xxxxxxxxxxxx...");
   printable("xxxxxxxxxxx\xC3\xA9\xC3\xA9xxxxx", out, sizeof out);
-  EXPECT_STREQ(out, "xxxxxxxxxxx...");  // no half character before the cut
+  EXPECT_STREQ(out, "xxxxxxxxxxx...");
+  printable("\xC3\xA9", out, sizeof out, true);
+  EXPECT_STREQ(out, "??");
 }
 
 }  // namespace

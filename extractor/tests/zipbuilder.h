@@ -10,45 +10,47 @@
 namespace rdz::test {
 
 uint32_t dos_datetime(int year, int month, int day, int hour, int minute, int second);
-
-// Little-endian fields, appended.
-void put16(std::string& s, uint32_t v);
-void put32(std::string& s, uint32_t v);
-void put64(std::string& s, uint64_t v);
+void put(std::string& s, uint64_t v, int bytes);  // little-endian
+std::string deflate_raw(const std::string& data, int level = 6);
 
 struct TestEntry {
-  std::string name;
-  std::string data;
-  uint16_t method = 8;                       // 0 stored, 8 deflated, else raw copy
-  uint16_t flags = 0x0800;                   // UTF-8 names
-  uint16_t made_by = 3 << 8 | 20;            // Unix
-  uint32_t external_attr = 0100644u << 16;   // regular file, rw-r--r--
+  std::string name, data;
+  uint16_t method = 8;                      // 0 stored, 8 deflated, else raw copy
+  uint16_t flags = 0x0800;                  // UTF-8 names
+  uint16_t made_by = 3 << 8 | 20;           // Unix
+  uint32_t external_attr = 0100644u << 16;  // regular file
   uint32_t dos_time = dos_datetime(2024, 1, 1, 12, 0, 0);
-  std::optional<int32_t> unix_mtime;         // adds an extended timestamp
-  bool zip64 = false;                        // all-ones header fields + Zip64 extra
-  bool descriptor = false;                   // sizes after the data
-  std::string cd_extra;                      // appended to the central extra field
+  std::optional<int32_t> unix_mtime = 1700000000;  // extended timestamp
+  bool zip64 = false;                       // all-ones header fields + Zip64 extra
+  bool descriptor = false;                  // sizes after the data
+  std::string cd_extra;
   // Faults.
   std::optional<uint32_t> crc;
-  std::optional<uint64_t> usize;
-  std::optional<uint64_t> csize;
-  std::optional<std::string> local_name;
-  std::optional<std::string> payload;        // replaces the compressed bytes
+  std::optional<uint64_t> usize, csize;
+  std::optional<std::string> local_name, payload;  // payload replaces the compressed bytes
+  std::optional<uint64_t> shares;  // no local header: the record points at this offset
 };
+
+TestEntry file(std::string name, std::string data);
+TestEntry dir(std::string name);
 
 struct BuildOptions {
-  std::string prefix;                        // bytes in front, like a stub
-  bool zip64_end = false;                    // Zip64 end record and locator
+  std::string prefix;                       // bytes in front, like a stub
+  bool zip64_end = false;
   std::string comment;
   std::optional<uint64_t> declared_entries;
-  std::optional<uint64_t> cd_offset_delta;   // added to the stated directory offset
-  bool offsets_include_prefix = false;       // as if adjusted after prepending
+  uint64_t cd_offset_delta = 0;             // added to the stated directory offset
+  bool offsets_include_prefix = false;      // as if adjusted after prepending
 };
 
-std::string deflate_raw(const std::string& data, int level = 6);
-std::string build_zip(const std::vector<TestEntry>& entries, const BuildOptions& opt = {});
+// An archive grown one entry at a time, for counts no vector should hold.
+struct ZipWriter {
+  void add(const TestEntry& e);
+  std::string finish(const BuildOptions& opt = {}) const;
+  std::string body, cd;
+  uint64_t count = 0, shift = 0;
+};
 
-// A directory entry, as writers emit them.
-TestEntry dir_entry(const std::string& name);
+std::string build_zip(const std::vector<TestEntry>& entries, const BuildOptions& opt = {});
 
 }  // namespace rdz::test
