@@ -1,5 +1,6 @@
-// What the tests that unpack onto the disk share: a scratch folder, a
-// reporter that keeps the messages, and the tree they leave.
+// What the tests that unpack onto the disk share: the recorded archives, a
+// scratch folder, a reporter that keeps the messages, and a listing of the
+// tree an extraction leaves.
 #pragma once
 
 #include <stdlib.h>
@@ -15,11 +16,12 @@
 #include <vector>
 
 #include "extract.h"
-#include "zipbuilder.h"
 
 namespace rdz::test {
 
 namespace stdfs = std::filesystem;
+
+const stdfs::path kArchives = RDZ_ARCHIVES;
 
 inline std::string slurp(const stdfs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -28,23 +30,26 @@ inline std::string slurp(const stdfs::path& p) {
   return ss.str();
 }
 
-// Everything under `root`, sorted: files as "name=contents", folders as "name/".
-inline std::vector<std::string> tree(const stdfs::path& root) {
-  std::vector<std::string> out;
-  if (!stdfs::exists(root)) return out;
-  for (auto& it : stdfs::recursive_directory_iterator(root)) {
-    std::string rel = stdfs::relative(it.path(), root).generic_string();
-    out.push_back(it.is_directory() ? rel + "/" : rel + "=" + slurp(it.path()));
+// Everything under `dir`, sorted, as archives/outcomes.txt writes it.
+inline std::string listing(const stdfs::path& dir) {
+  if (!stdfs::exists(dir)) return "-";
+  std::vector<std::string> words;
+  for (auto& it : stdfs::recursive_directory_iterator(dir)) {
+    const std::string rel = stdfs::relative(it.path(), dir).generic_string(), s = slurp(it.path());
+    const bool plain = s.size() <= 16 && std::all_of(s.begin(), s.end(), [](char c) { return c > ' ' && c < 127; });
+    words.push_back(rel + (it.is_directory() ? "/" : plain ? "=" + s : "=#" + std::to_string(s.size())));
   }
-  std::sort(out.begin(), out.end());
+  std::sort(words.begin(), words.end());
+  std::string out;
+  for (const std::string& w : words) out += (out.empty() ? "" : " ") + w;
   return out;
 }
 
 class Capture final : public Reporter {
  public:
-  void info(std::string_view line) override { out += line; }
-  void error(std::string_view line) override { err += line; }
-  std::string out, err;
+  void info(std::string_view line) override { said += line; }
+  void error(std::string_view line) override { said += line; }
+  std::string said;
 };
 
 // Unpacks into root/target with two workers, as on a two-processor machine.
@@ -67,6 +72,30 @@ class Unpack : public ::testing::Test {
   int run(const std::string& zip, cli::Options opt = {}, std::string dir = "") {
     zip::MemorySource src(zip.data(), zip.size());
     return run(src, opt, dir);
+  }
+  // Runs a case of archives/outcomes.txt, its steps first.
+  int run_case(const stdfs::path& archive, const std::string& steps) {
+    const std::string zip = slurp(archive);
+    cli::Options opt;
+    std::istringstream words(steps);
+    for (std::string w; words >> w;) {
+      const size_t eq = w.find('=');
+      const stdfs::path p = target / w.substr(1, eq - 1);
+      if (w == "!") {
+        run(zip);
+      } else if (w == "-u") {
+        opt.update = true;
+      } else if (w[0] == '-') {
+        opt.quiet = static_cast<int>(w.size()) - 1;
+      } else if (w[0] == '~') {
+        stdfs::remove_all(p);
+      } else if (stdfs::create_directories(p.parent_path()), eq == std::string::npos) {
+        stdfs::create_directories(p);
+      } else {
+        std::ofstream(p) << w.substr(eq + 1);
+      }
+    }
+    return run(zip, opt);
   }
   // Nothing may appear beside the target, whatever happened inside it.
   bool only_target() const {
