@@ -107,12 +107,10 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // The input as a command line, too.
-  std::string_view line(reinterpret_cast<const char*>(data), size), args[4], bad;
+  std::string_view line(reinterpret_cast<const char*>(data), size), args[4], bad;  // as a command line
   std::string storage(size + 1, '\0');
   cli::Options opt;
-  const int n = cli::split(line, storage.data(), size, args, 4);
-  if (n > 0) cli::parse(args, n, &opt, &bad);
+  if (const int n = cli::split(line, storage.data(), size, args, 4); n > 0) cli::parse(args, n, &opt, &bad);
   fuzz_extraction(data, size);
   return 0;
 }

@@ -24,12 +24,11 @@ TEST_F(Unpack, ArchivesHaveTheirRecordedOutcome) {
       bar = std::min(head.find(" | ", at), head.size());
       f.push_back(head.substr(at, bar - at));
     }
-    ASSERT_EQ(f.size(), 4u) << head;
-    SCOPED_TRACE(f[0] + " | " + f[1]);
+    SCOPED_TRACE(head.substr(0, 100));
     stdfs::remove_all(target);
-    const int rc = run_case(kArchives / f[0], f[1]);
-    EXPECT_EQ(std::to_string(rc) + " " + std::to_string(totals.workers), f[2]);
-    EXPECT_EQ(listing(target), f[3]);
+    const int rc = run_case(kArchives / f.at(0), f.at(1));  // at(): a torn line fails the test
+    EXPECT_EQ(std::to_string(rc) + " " + std::to_string(totals.workers), f.at(2));
+    EXPECT_EQ(listing(target), f.at(3));
     EXPECT_EQ(cap.said, said);
     ++cases;
   }

@@ -36,8 +36,8 @@ TEST_F(Unpack, DeflateBombStopsWithinOneBuffer) {
   EXPECT_LT(src.bytes, 200u * 1024);
 }
 
-void put(std::string& s, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
+void put(std::string& s, uint64_t v, int n) {  // little-endian
+  for (int i = 0; i < n; ++i) s += static_cast<char>(v >> (8 * i));
 }
 
 // n empty stored entries named by name_of, in a Zip64 archive as writers

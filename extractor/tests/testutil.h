@@ -63,7 +63,7 @@ class Unpack : public ::testing::Test {
     cap = Capture{};
     totals = Totals{};
     Workspace* crew[] = {&ws[0], &ws[1]};
-    return extract(src, dir.empty() ? target.string() : dir, opt, crew, 2, cap, &totals);
+    return extract(src, dir.empty() ? target.string() : dir, opt, crew, offered, cap, &totals);
   }
   int run(const std::string& zip, cli::Options opt = {}, std::string dir = "") {
     zip::MemorySource src(zip.data(), zip.size());
@@ -73,12 +73,14 @@ class Unpack : public ::testing::Test {
   int run_case(const stdfs::path& archive, const std::string& steps) {
     const std::string zip = slurp(archive);
     cli::Options opt;
+    offered = 2;
     std::istringstream words(steps);
     for (std::string w; words >> w;) {
       const size_t eq = w.find('=');
       const stdfs::path p = target / w.substr(1, eq - 1);
-      if (w == "!") {
-        run(zip);
+      if (w == "!" || w == "1") {
+        offered = w == "1" ? 1 : 2;
+        if (w == "!") run(zip);
       } else if (w == "-u") {
         opt.update = true;
       } else if (w[0] == '-') {
@@ -95,6 +97,7 @@ class Unpack : public ::testing::Test {
   }
 
   Workspace ws[2];
+  unsigned offered = 2;  // workspaces, so workers, the extraction may use
   stdfs::path root, target;
   Capture cap;
   Totals totals;
