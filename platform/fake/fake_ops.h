@@ -19,12 +19,11 @@ struct Value {
 
 struct World {
   // File system: normalised paths (see normalise()). A path in neither set
-  // does not exist.
+  // does not exist. Directory creation refuses what Windows refuses.
   std::set<std::string> dirs;
   std::set<std::string> files;
-  std::set<std::string> refuse_create;     // CreateDirectoryA refuses these
-  std::vector<std::string> created;        // in creation order
-  std::vector<std::string> attribute_queries;
+  std::vector<std::string> created;  // in creation order
+  std::string cwd = "C:\\work";  // an empty one makes the request fail
 
   // Registry: key path -> value name -> value.
   std::map<std::string, std::map<std::string, Value>> registry;
@@ -32,10 +31,6 @@ struct World {
   long set_value_status = 0;   // non-zero: RegSetValueExA fails with it
   int open_keys = 0;           // keys opened and not yet closed
 
-  // Current directory; an empty one makes the request fail.
-  std::string cwd = "C:\\work";
-
-  // Errors.
   std::uint32_t last_error = 0;
   std::map<std::uint32_t, std::string> error_texts;
   int texts_outstanding = 0;
@@ -43,16 +38,19 @@ struct World {
   // Commands handed to the interpreter, and what running one does.
   std::vector<std::string> commands;
   std::function<int(const std::string&)> on_command = [](const std::string&) { return 0; };
-
   std::vector<std::string> deleted;
 
-  // Console: scripted input, captured output, and the order of the calls
-  // that matter for the dialogue ("out:", "err:", "flush", "read_line",
-  // "read_char", "run:", "delete:", "set:").
+  // Console. Typed input (console true) is UTF-8 text, converted to the
+  // ANSI code page (1252 or 932; a few letters of each are known) as the
+  // console layer converts; redirected input is taken as ANSI bytes.
+  bool console = false;
+  int ansi_code_page = 1252;
   std::string input;
   std::size_t input_pos = 0;
   std::string out;
   std::string err;
+  // The calls that matter for the dialogue's order ("flush", "read_line",
+  // "read_char", "run:", "set:").
   std::vector<std::string> events;
 };
 

@@ -8,95 +8,70 @@
 
 namespace {
 
+using Programs = std::vector<std::string>;
+using ops::StartResult;
+
 // Pretends to start programs: records each attempt and answers from a table
 // (anything not listed is not found).
 struct Starter {
-  std::map<std::string, ops::StartResult> answers;
-  std::vector<std::string> programs;
+  std::map<std::string, StartResult> answers;
+  Programs programs;
   std::vector<std::string> lines;
 
-  static ops::StartResult start(const char* program, char* line, void* self) {
+  static StartResult start(const char* program, char* line, void* self) {
     auto* s = static_cast<Starter*>(self);
     s->programs.push_back(program);
     s->lines.push_back(line);
     auto it = s->answers.find(program);
-    return it == s->answers.end() ? ops::StartResult::not_found : it->second;
-  }
-
-  ops::StartResult run(const char* comspec, const char* path, bool win95 = false) {
-    return ops::start_interpreter(comspec, path, win95, "ruduvizide.exe -qq -u -d \"C:\\x\"",
-                                  start, this);
+    return it == s->answers.end() ? StartResult::not_found : it->second;
   }
 };
 
-using Programs = std::vector<std::string>;
-
-TEST(Interpreter, ComspecWithExtensionIsStartedWithSlashC) {
-  Starter s;
-  s.answers["C:\\windows\\system32\\cmd.exe"] = ops::StartResult::started;
-  EXPECT_EQ(s.run("C:\\windows\\system32\\cmd.exe", "C:\\bin"), ops::StartResult::started);
-  EXPECT_EQ(s.programs, Programs{"C:\\windows\\system32\\cmd.exe"});
-  EXPECT_EQ(s.lines[0], "C:\\windows\\system32\\cmd.exe /c ruduvizide.exe -qq -u -d \"C:\\x\"");
-}
-
-TEST(Interpreter, ComspecWithoutExtensionTriesFourExtensionsInOrder) {
-  Starter s;
-  s.answers["D:\\tools\\shell.bat"] = ops::StartResult::started;
-  EXPECT_EQ(s.run("D:\\tools\\shell", nullptr), ops::StartResult::started);
-  EXPECT_EQ(s.programs, (Programs{"D:\\tools\\shell.com", "D:\\tools\\shell.exe",
-                                  "D:\\tools\\shell.bat"}));
-}
-
-TEST(Interpreter, DotInDirectoryIsNotAnExtension) {
-  Starter s;
-  s.run("C:\\my.tools\\shell", nullptr);
-  EXPECT_EQ(s.programs[0], "C:\\my.tools\\shell.com");
-}
-
-TEST(Interpreter, ComspecNotFoundFallsBackToCurrentDirectoryThenPath) {
-  Starter s;
-  s.answers["C:\\b\\cmd.exe"] = ops::StartResult::started;
-  EXPECT_EQ(s.run("C:\\gone\\cmd.exe", "C:\\a;;\"C:\\b\";C:\\c"), ops::StartResult::started);
-  EXPECT_EQ(s.programs, (Programs{"C:\\gone\\cmd.exe", "cmd.exe", "C:\\a\\cmd.exe",
-                                  "C:\\b\\cmd.exe"}));
-  EXPECT_EQ(s.lines.back(), "C:\\b\\cmd.exe /c ruduvizide.exe -qq -u -d \"C:\\x\"");
-}
-
-TEST(Interpreter, UnsetOrEmptyComspecUsesFallbackAndTrailingSeparatorIsNotDoubled) {
-  for (const char* comspec : {static_cast<const char*>(nullptr), ""}) {
+TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
+  const std::string long_dir(300, 'd');
+  const std::string long_comspec = "C:\\" + long_dir + "\\cmd.exe";
+  const std::string long_path = long_dir + ";C:\\ok";
+  struct Case {
+    const char* comspec;
+    const char* path;
+    bool win95;
+    std::map<std::string, StartResult> answers;
+    StartResult result;
+    Programs programs;
+    std::string last_line;
+  } cases[] = {
+      {"C:\\windows\\system32\\CMD.EXE", "C:\\bin", false,
+       {{"C:\\windows\\system32\\CMD.EXE", StartResult::started}}, StartResult::started,
+       {"C:\\windows\\system32\\CMD.EXE"}, "C:\\windows\\system32\\CMD.EXE /d /c run it"},
+      {"D:\\my.tools\\shell", nullptr, false, {{"D:\\my.tools\\shell.bat", StartResult::started}},
+       StartResult::started,
+       {"D:\\my.tools\\shell.com", "D:\\my.tools\\shell.exe", "D:\\my.tools\\shell.bat"},
+       "D:\\my.tools\\shell.bat /c run it"},
+      {"C:\\gone\\cmd.exe", "C:\\a;;\"C:\\b\";C:\\c", false,
+       {{"C:\\b\\cmd.exe", StartResult::started}}, StartResult::started,
+       {"C:\\gone\\cmd.exe", "cmd.exe", "C:\\a\\cmd.exe", "C:\\b\\cmd.exe"},
+       "C:\\b\\cmd.exe /d /c run it"},
+      {"", "C:\\sys\\", false, {}, StartResult::failed, {"cmd.exe", "C:\\sys\\cmd.exe"},
+       "C:\\sys\\cmd.exe /d /c run it"},
+      {nullptr, "C:\\win", true, {}, StartResult::failed,
+       {"command.com", "C:\\win\\command.com"}, "C:\\win\\command.com /c run it"},
+      {"C:\\bad.exe", "C:\\a", false, {{"C:\\bad.exe", StartResult::failed}},
+       StartResult::failed, {"C:\\bad.exe"}, "C:\\bad.exe /c run it"},
+      {"cmd", "C:\\a", false, {}, StartResult::failed,
+       {"cmd.com", "cmd.exe", "cmd.bat", "cmd.cmd", "cmd.exe", "C:\\a\\cmd.exe"},
+       "C:\\a\\cmd.exe /d /c run it"},
+      // Names too long for the system are skipped, not cut.
+      {long_comspec.c_str(), long_path.c_str(), false, {}, StartResult::failed,
+       {"cmd.exe", "C:\\ok\\cmd.exe"}, "C:\\ok\\cmd.exe /d /c run it"},
+  };
+  for (const Case& c : cases) {
     Starter s;
-    s.run(comspec, "C:\\sys\\");
-    EXPECT_EQ(s.programs, (Programs{"cmd.exe", "C:\\sys\\cmd.exe"}));
+    s.answers = c.answers;
+    EXPECT_EQ(ops::start_interpreter(c.comspec, c.path, c.win95, "run it", Starter::start, &s),
+              c.result);
+    EXPECT_EQ(s.programs, c.programs);
+    EXPECT_EQ(s.lines.back(), c.last_line);
   }
-}
-
-TEST(Interpreter, Windows95FamilyFallsBackToCommandCom) {
-  Starter t;
-  t.run(nullptr, "C:\\win", true);
-  EXPECT_EQ(t.programs, (Programs{"command.com", "C:\\win\\command.com"}));
-}
-
-TEST(Interpreter, OtherRefusalOfComspecGivesUpWithoutFallback) {
-  Starter s;
-  s.answers["C:\\bad.exe"] = ops::StartResult::failed;
-  EXPECT_EQ(s.run("C:\\bad.exe", "C:\\a"), ops::StartResult::failed);
-  EXPECT_EQ(s.programs, Programs{"C:\\bad.exe"});
-}
-
-TEST(Interpreter, NothingFoundAnywhereFails) {
-  Starter s;
-  EXPECT_EQ(s.run("cmd", "C:\\a;C:\\b"), ops::StartResult::failed);
-  // A bare name is looked for in the current directory only.
-  EXPECT_EQ(s.programs, (Programs{"cmd.com", "cmd.exe", "cmd.bat", "cmd.cmd", "cmd.exe",
-                                  "C:\\a\\cmd.exe", "C:\\b\\cmd.exe"}));
-}
-
-TEST(Interpreter, OverlongProgramNamesAreSkippedNotTruncated) {
-  Starter s;
-  std::string dir(300, 'd');
-  s.run(("C:\\" + dir + "\\cmd.exe").c_str(), (dir + ";C:\\ok").c_str());
-  for (const auto& p : s.programs) EXPECT_LT(p.size(), 260u) << p;
-  EXPECT_EQ(s.programs.back(), "C:\\ok\\cmd.exe");
 }
 
 }  // namespace
