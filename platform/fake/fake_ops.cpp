@@ -35,12 +35,14 @@ std::string parent_of(const std::string& n) {
   return colon != std::string::npos && colon + 1 < n.size() ? n.substr(0, colon + 1) : "";
 }
 
-}  // namespace
-
+// The spelling paths are kept under: without a trailing backslash, unless
+// it is a drive root such as C:\.
 std::string normalise(std::string path) {
   if (path.size() > 3 && last_slash(path) == path.size() - 1) path.pop_back();
   return path;
 }
+
+}  // namespace
 
 void add_tree(const std::string& path) {
   for (std::string n = normalise(path); !n.empty() && !world().dirs.count(n); n = parent_of(n))
@@ -70,12 +72,10 @@ long reg_query_value(RegKey key, const char* name, std::uint32_t* type, unsigned
                      std::uint32_t* size) {
   auto it = static_cast<Values*>(key)->find(name);
   if (it == static_cast<Values*>(key)->end()) return 2;
+  const std::string& v = it->second.data;
   std::uint32_t capacity = *size;
-  *type = it->second.type;
-  *size = static_cast<std::uint32_t>(it->second.data.size());
-  if (*size > capacity) return 234;  // ERROR_MORE_DATA
-  std::memcpy(data, it->second.data.data(), *size);
-  return 0;
+  *type = it->second.type, *size = static_cast<std::uint32_t>(v.size());
+  return v.size() > capacity ? 234 : (std::memcpy(data, v.data(), v.size()), 0);  // ERROR_MORE_DATA
 }
 
 long reg_create_write(const char* path, RegKey* key) {

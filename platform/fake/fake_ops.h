@@ -41,8 +41,6 @@ struct World {
 
 World& world();
 void reset();
-// Without a trailing backslash, unless it is a drive root such as C:\.
-std::string normalise(std::string path);
 // Adds a directory and all its ancestors ("C:\a\b" adds C:\, C:\a, C:\a\b).
 void add_tree(const std::string& path);
 // Index of the first event equal to e, or -1.

@@ -22,11 +22,6 @@ WINE = None
 
 
 class Installer(unittest.TestCase):
-    def setUp(self):
-        WINE.reg_delete(r"SOFTWARE\Vurarido")
-        self.work = WINE.drive_c / self.id().split(".")[-1]
-        self.work.mkdir()
-
     def record(self) -> str:
         out = WINE.run(REGTOOL).stdout.decode().split()
         return bytes.fromhex(out[1]).decode("utf-16-le").rstrip("\0") if out[0] == "1" else out[0]
@@ -58,39 +53,31 @@ class Installer(unittest.TestCase):
         finally:
             subprocess.run(tmux + ["kill-server"], env=WINE.env, stderr=subprocess.DEVNULL)
 
-    def test_typed_letters_land_and_are_recorded_as_typed(self):
-        status, shown = self.typed("de_DE.UTF-8", "Bibliothèken", self.work)
-        self.assertEqual(status, 0, shown)
-        self.assertEqual(os.listdir(self.work), ["Bibliothèken"])
-        self.assertTrue((self.work / "Bibliothèken" / "bin" / "win32").is_dir())
-        self.assertEqual(self.record(), f"C:\\{self.work.name}\\Bibliothèken")
-
-    def test_default_with_letters_is_shown_and_taken_then_found(self):
-        work = WINE.drive_c / "Müller-Ærø"
-        work.mkdir()
-        status, shown = self.typed("de_DE.UTF-8", "", work)
-        self.assertEqual(status, 0, shown)
-        self.assertIn("[default: C:\\Müller-Ærø]:", shown)
-        self.assertTrue((work / "bin" / "win32").is_dir())
-        self.assertEqual(self.record(), "C:\\Müller-Ærø")
-        # Redirected output keeps the ANSI code page's bytes.
-        again = WINE.run(INSTALLER, cwd=work, extra_env={"LANG": "de_DE.UTF-8"})
+    def test_typed_and_shown_letters_mean_the_same_place_to_tree_extractor_and_record(self):
+        cases = [  # LANG, current directory, typed, where it lands below it (None: refused), shown
+            ("de_DE.UTF-8", "typed", "Bibliothèken", "Bibliothèken", "Finished successfully"),
+            ("ja_JP.UTF-8", "double", "ソフト\\lib", "ソフト\\lib", "Finished successfully"),
+            ("de_DE.UTF-8", "unheld", "文档", None, "code page for file names cannot hold; nothing"),
+            ("de_DE.UTF-8", "Müller-Ærø", "", "", "[default: C:\\Müller-Ærø]:"),
+        ]
+        for lang, folder, keys, target, shown in cases:
+            with self.subTest(keys=keys or folder):
+                WINE.reg_delete(r"SOFTWARE\Vurarido")
+                (WINE.drive_c / folder).mkdir()
+                status, screen = self.typed(lang, keys, WINE.drive_c / folder)
+                self.assertIn(shown, screen)
+                self.assertEqual(status, 255 if target is None else 0, screen)
+                made = sorted(str(p.relative_to(WINE.drive_c / folder)) for p in (WINE.drive_c / folder).rglob("*")
+                              if not {"bin", "toolbox", "readme.txt"} & set(p.parts))
+                parts = target.split("\\") if target else []
+                self.assertEqual(made, ["/".join(parts[:n]) for n in range(1, len(parts) + 1)])
+                where = "\\".join(filter(None, ["C:", folder, target]))
+                self.assertEqual(self.record(), "absent" if target is None else where)
+                if target is not None:
+                    self.assertTrue((WINE.drive_c / folder / target.replace("\\", "/") / "bin/win32").is_dir())
+        # The last one stays recorded; redirected output keeps the ANSI code page's bytes.
+        again = WINE.run(INSTALLER, cwd=WINE.drive_c / "Müller-Ærø", extra_env={"LANG": "de_DE.UTF-8"})
         self.assertIn("already installed at 'C:\\Müller-Ærø'".encode("cp1252"), again.stdout)
-
-    def test_double_byte_answer_makes_exactly_its_directories(self):
-        status, shown = self.typed("ja_JP.UTF-8", "ソフト\\lib", self.work)
-        self.assertEqual(status, 0, shown)
-        self.assertEqual(os.listdir(self.work), ["ソフト"])
-        self.assertEqual(os.listdir(self.work / "ソフト"), ["lib"])
-        self.assertTrue((self.work / "ソフト" / "lib" / "bin" / "win32").is_dir())
-        self.assertEqual(self.record(), f"C:\\{self.work.name}\\ソフト\\lib")
-
-    def test_letters_the_code_page_cannot_hold_are_refused(self):
-        status, shown = self.typed("de_DE.UTF-8", "文档", self.work)
-        self.assertEqual(status, 255, shown)
-        self.assertIn("code page for file names cannot hold; nothing was installed.", shown)
-        self.assertEqual(os.listdir(self.work), [])
-        self.assertEqual(self.record(), "absent")
 
 
 def use(wine):
