@@ -44,8 +44,6 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
       {nullptr, "C:\\win", true, "", "", {"command.com", "C:\\win\\command.com"},
        "C:\\win\\command.com /c run it"},
       {"C:\\bad.exe", "C:\\a", false, "", "C:\\bad.exe", {"C:\\bad.exe"}, "C:\\bad.exe /c run it"},
-      {"cmd", "C:\\a", false, "", "", {"cmd.com", "cmd.exe", "cmd.bat", "cmd.cmd", "cmd.exe", "C:\\a\\cmd.exe"},
-       "C:\\a\\cmd.exe /d /c run it"},
       // Names too long for the system are skipped, not cut.
       {long_comspec.c_str(), path.c_str(), false, "", "", {"cmd.exe", "C:\\ok\\cmd.exe"},
        "C:\\ok\\cmd.exe /d /c run it"},

@@ -1,10 +1,8 @@
-"""What only Windows shows of the installer: the real program and extractor
-under Wine, typed at in a console as a person types, under the code pages
-of a German and a Japanese system, with the record read back wide from the
-32-bit registry view. The native unit tests see everything else.
+"""What only Windows shows of the installer: the real program and extractor under Wine, typed
+at in a console as a person types, under a German and a Japanese code page, the record read
+back wide from the 32-bit registry view. Native unit tests see the rest.
 
-Usage: test_installer.py INSTALLER EXTRACTOR REGTOOL [unittest arguments]
-"""
+Usage: test_installer.py INSTALLER EXTRACTOR REGTOOL [unittest arguments]"""
 
 import os
 import shutil
@@ -27,8 +25,7 @@ class Installer(unittest.TestCase):
         return bytes.fromhex(out[1]).decode("utf-16-le").rstrip("\0") if out[0] == "1" else out[0]
 
     def typed(self, lang: str, keys: str, work: Path):
-        """Starts the installer in a terminal, types keys and Enter at its prompt
-        and Enter at the end: its exit status and the screen before that."""
+        """Types keys and Enter at the prompt, Enter at the end: the exit status, the screen."""
         shutil.copy(EXTRACTOR, work / "ruduvizide.exe")
         status = work.parent / "exit-status"
         status.unlink(missing_ok=True)

@@ -1,9 +1,5 @@
-"""Running the real Windows programs under Wine, for the end-to-end tests.
-
-A WinePrefix is a throwaway Wine installation with its own persistent
-wineserver: without one, every `wine` call starts a server of its own, which
-holds captured output pipes open for seconds after the program ends.
-"""
+"""The end-to-end tests' Wine: a WinePrefix is a throwaway installation with a persistent
+wineserver (without one, each `wine` starts a server that holds output pipes open for seconds)."""
 
 import os
 import shutil

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "installer/dirs.h"
 #include "installer/record.h"
 #include "installer/run.h"
 #include "platform/fake/fake_ops.h"
@@ -18,10 +20,10 @@ const std::string kFailure = "\nFinished unsuccessfully. Press Enter key to exit
 const std::string kSjis = "\x83\x5C\x83\x74\x83\x67";  // three letters, 5C the first's second byte
 
 std::string command(const std::string& target) { return ".\\ruduvizide.exe -qq -u -d \"" + target + "\""; }
-std::string not_created(const std::string& target, const std::string& reason) {
+std::string not_created(std::string target, std::string reason) {
   return "Error: could not create " + target + ".\n" + reason + "\n";
 }
-std::string not_run(const std::string& target, const std::string& reason) {
+std::string not_run(std::string target, std::string reason) {
   return "Error: could not run command '" + command(target) + "'.\n" + reason;
 }
 std::string refused(const std::string& what) { return "Error: " + what + "; nothing was installed.\n"; }
@@ -145,6 +147,85 @@ TEST(FormTargetPath, RelativeAnswersAreJoinedAndPartialOnesResolved) {
     EXPECT_EQ(installer::form_target_path(c.cwd.c_str(), answer.data()), 0);
     EXPECT_EQ(answer.c_str(), c.target) << c.answer;
   }
+}
+
+TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
+  const std::string so = "\x83\x5C";  // a letter whose second byte is a backslash
+  struct Case {
+    std::string existing, path;
+    int result;
+    Strings created;
+    int code_page = 1252;
+  } cases[] = {
+      {"C:\\", "C:\\a\\b\\c", 0, {"C:\\a", "C:\\a\\b", "C:\\a\\b\\c"}},
+      {"C:\\a\\b", "C:\\a\\b\\", 0, {}}, {"C:\\", "C:\\dir\\", 0, {"C:\\dir"}},
+      {"ab:", "ab:cd", 0, {"ab:cd"}}, {"C:", "C:/a/b", 0, {"C:/a/b"}},  // '/' separates nothing
+      {"\\\\server\\share", "\\\\server\\share\\dir", 0, {"\\\\server\\share\\dir"}},
+      {"C:\\", "C:\\" + so + "\\x", 0, {"C:\\" + so, "C:\\" + so + "\\x"}, 932},
+      {"C:\\", "C:\\a\\" + std::string(250, 'b'), -1, {"C:\\a"}},  // refused midway
+      {"C:\\f", "C:\\f\\file\\g", -1, {}},                         // a file in the way
+      {"C:\\", "\\dir", -1, {}},  {"C:\\", "Q:\\x", -1, {}}, {"C:\\", "Q:", -1, {}},
+  };
+  for (const Case& c : cases) {
+    fake::reset();
+    fake::world().ansi_code_page = c.code_page;
+    fake::add_tree(c.existing);
+    fake::world().files.insert("C:\\f\\file");
+    std::string buf = c.path;
+    EXPECT_EQ(installer::make_directory_tree(buf.data()), c.result) << c.path;
+    EXPECT_EQ(buf.c_str(), c.path) << "the text is restored";
+    EXPECT_EQ(fake::world().created, c.created) << c.path;
+  }
+}
+
+TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
+  const std::string root249 = "C:\\" + std::string(246, 'r'), root250 = root249 + 'r';
+  struct Case {
+    std::string data;
+    int found;
+    std::string root;
+  } cases[] = {
+      {std::string("C:\\rt", 6), 1, "C:\\rt"},           {"C:\\rt", 1, "C:\\rt"},  // no terminator
+      {std::string("C:\\rt\0junk\0", 11), 1, "C:\\rt"},  {std::string("C:\\no", 6), 0, "C:\\no"},
+      {std::string("C:\\lib", 7), 0, "C:\\lib"},  // bin\win32 is a file
+      {"", 0, ""},  // not the current drive's \bin\win32
+      {root249 + '\0', 1, root249},
+      {root250 + '\0', 0, root250},  // its library directory cannot be named
+      {std::string(260, 'x'), 0, std::string(259, 'x')},
+  };
+  for (const Case& c : cases) {
+    fake::reset();
+    for (const auto& root : {std::string("C:\\rt"), std::string(""), root249, root250})
+      fake::add_tree(root + "\\bin\\win32");
+    fake::world().files.insert("C:\\lib\\bin\\win32");
+    fake::world().registry[installer::kRecordKey][installer::kRecordValue] = {1, c.data};
+    char buf[installer::kPathCapacity + 16];
+    std::memset(buf, 'G', sizeof buf);
+    EXPECT_EQ(installer::read_installation_record(buf, installer::kPathCapacity), c.found);
+    EXPECT_EQ(std::string(buf, strnlen(buf, sizeof buf)), c.root);
+    EXPECT_EQ(std::string(buf + installer::kPathCapacity, 16), std::string(16, 'G'));
+    EXPECT_EQ(fake::world().open_keys, 0);
+  }
+  EXPECT_EQ(installer::read_installation_record(nullptr, 0), 0);
+}
+
+TEST(Record, WriteStoresTheRootOrReportsTheRegistryStatus) {
+  fake::reset();
+  auto& values = fake::world().registry[installer::kRecordKey];
+  installer::write_installation_record("D:\\x");
+  EXPECT_EQ(values[installer::kRecordValue].type, 1u);  // REG_SZ
+  EXPECT_EQ(values[installer::kRecordValue].data, std::string("D:\\x", 5));
+  values.clear();
+  fake::world().error_texts[5] = "Access is denied.\r\n";
+  fake::world().create_key_status = 5;
+  installer::write_installation_record("D:\\x");
+  fake::world().create_key_status = 0;
+  fake::world().set_value_status = 1021;  // no text for it
+  installer::write_installation_record("D:\\x");
+  EXPECT_EQ(fake::world().out, "Error: Access is denied.\r\n\nError: system error 1021.\n");
+  EXPECT_TRUE(values.empty());
+  EXPECT_EQ(fake::world().open_keys, 0);
+  EXPECT_EQ(fake::world().texts_outstanding, 0);
 }
 
 }  // namespace
