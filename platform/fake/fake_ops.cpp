@@ -87,8 +87,7 @@ long reg_set_value(RegKey key, const char* name, std::uint32_t type, const unsig
                    std::uint32_t size) {
   if (world().set_value_status != 0) return world().set_value_status;
   (*static_cast<Values*>(key))[name] = {type, std::string(reinterpret_cast<const char*>(data), size)};
-  world().events.push_back(std::string("set:") + name);
-  return 0;
+  return world().events.push_back(std::string("set:") + name), 0;
 }
 
 void reg_close(RegKey) { --world().open_keys; }
@@ -149,17 +148,14 @@ void print(Stream stream, const char* format, ...) {
 void flush_output() { world().events.push_back("flush"); }
 
 Line read_line(char* buf, std::size_t capacity, std::size_t* length) {
-  fake::World& w = world();
-  w.events.push_back("read_line");
+  fake::World& w = (world().events.push_back("read_line"), world());
   if (w.input_pos >= w.input.size()) return Line::end;
   std::size_t end = std::min(w.input.find('\n', w.input_pos), w.input.size());
   std::string line = w.input.substr(w.input_pos, end - w.input_pos);
   w.input_pos = std::min(end + 1, w.input.size());
   if (line.find_first_of(w.unheld) != std::string::npos) return Line::unconvertible;
   if (line.size() >= capacity) return Line::too_long;
-  std::memcpy(buf, line.c_str(), line.size() + 1);
-  *length = line.size();
-  return Line::read;
+  return std::memcpy(buf, line.c_str(), line.size() + 1), *length = line.size(), Line::read;
 }
 
 int read_char() {
@@ -171,15 +167,14 @@ bool is_lead_byte(unsigned char c) {
   return world().ansi_code_page == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
+// Rooted paths get the current drive, drive-relative ones its directory
+// (another drive's is its root).
 int full_path(const char* path, char* buf, std::size_t capacity) {
-  std::string p(path), cwd = world().cwd, full;
+  std::string p(path), cwd = world().cwd;
   std::replace(p.begin(), p.end(), '/', '\\');
-  if (p[0] == '\\') full = cwd.substr(0, 2) + p;
-  else if (p.compare(0, 2, cwd, 0, 2) == 0) full = cwd + "\\" + p.substr(2);
-  else full = p.substr(0, 2) + "\\" + p.substr(2);
-  if (full.size() >= capacity) return -1;
-  std::memcpy(buf, full.c_str(), full.size() + 1);
-  return 0;
+  p = p[0] == '\\' ? cwd.substr(0, 2) + p
+                    : (p.compare(0, 2, cwd, 0, 2) == 0 ? cwd : p.substr(0, 2)) + "\\" + p.substr(2);
+  return p.size() < capacity ? (std::memcpy(buf, p.c_str(), p.size() + 1), 0) : -1;
 }
 
 }  // namespace ops
