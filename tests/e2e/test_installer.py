@@ -2,9 +2,10 @@
 at in a console as a person types, under a German and a Japanese code page, the record read
 back wide from the 32-bit registry view. Native unit tests see the rest.
 
-Usage: test_installer.py INSTALLER EXTRACTOR REGTOOL [unittest arguments]"""
+Usage: test_installer.py INSTALLER EXTRACTOR [unittest arguments]"""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -15,14 +16,19 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from winetest import run_tests  # noqa: E402
 
-INSTALLER, EXTRACTOR, REGTOOL = sys.argv[1:4]
+INSTALLER, EXTRACTOR = sys.argv[1:3]
+KEY = r"Vurarido\DodiviZevEzorOzidadi\6.0"
 WINE = None
 
 
 class Installer(unittest.TestCase):
     def record(self) -> str:
-        out = WINE.run(REGTOOL).stdout.decode().split()
-        return bytes.fromhex(out[1]).decode("utf-16-le").rstrip("\0") if out[0] == "1" else out[0]
+        """The record as regedit reads it (wide calls) from the 32-bit view: a REG_SZ, or absent."""
+        exported = WINE.drive_c / "record.reg"
+        exported.unlink(missing_ok=True)
+        WINE.run("regedit", ["/E", "C:\\record.reg", "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + KEY])
+        found = exported.exists() and re.search('"InstallDir"="(.*)"', exported.read_text("utf-16"))
+        return found.group(1).replace("\\\\", "\\") if found else "absent"
 
     def typed(self, lang: str, keys: str, work: Path):
         """Types keys and Enter at the prompt, Enter at the end: the exit status, the screen."""
@@ -83,4 +89,4 @@ def use(wine):
 
 
 if __name__ == "__main__":
-    run_tests(use, sys.argv[4:])
+    run_tests(use, sys.argv[3:])
