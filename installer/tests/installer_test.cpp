@@ -66,10 +66,8 @@ class Run : public ::testing::Test {
 TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
   const std::string long_dir = "C:\\" + std::string(246, 'a'), a252(252, 'a');
   const std::string trims = "A directory name ends in a blank or a dot, which Windows would drop.";
-  struct Case {
-    std::string input, target, err;  // no target: refused
-    Strings made = {};
-    int code_page = 1252;
+  struct Case {  // no target: refused
+    std::string input, target, err; Strings made = {}; int code_page = 1252;
   } cases[] = {
       {"\n\n", "C:\\work", ""},
       {"libs\\rt\n", "C:\\work\\libs\\rt", "", {"C:\\work\\libs", "C:\\work\\libs\\rt"}},
@@ -101,8 +99,7 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
     EXPECT_EQ(recorded(), ok ? c.target + '\0' : "");
     EXPECT_EQ(fake::world().commands, ok ? Strings{command(c.target)} : Strings{});
     EXPECT_EQ(fake::world().created, c.made);
-    // The prompt is on the console before the answer is awaited, and the
-    // record follows the extractor.
+    // The prompt is shown before the answer is awaited; the record follows the extractor.
     EXPECT_EQ(fake::event_index("flush") + 1, fake::event_index("read_line"));
     EXPECT_TRUE(!ok || fake::event_index("run:" + command(c.target)) < fake::event_index("set:InstallDir"));
   }
@@ -131,9 +128,7 @@ TEST_F(Run, ExtractorMissingOrFailingIsReportedWithTheCommandAndNotRecorded) {
 }
 
 TEST(FormTargetPath, RelativeAnswersAreJoinedAndPartialOnesResolved) {
-  struct Case {
-    std::string answer, target, cwd = "C:\\work";
-  } cases[] = {
+  struct Case { std::string answer, target, cwd = "C:\\work"; } cases[] = {
       {"x", "C:\\work\\x"},    {" a ", "C:\\work\\ a "},  {"\\rt\\", "C:\\rt\\"},
       {"/rt", "C:\\rt"},       {"D:sub", "D:\\sub"},      {"C:sub", "C:\\work\\sub"},
       {"D:\\rt\\", "D:\\rt\\"}, {"D:/rt", "D:/rt"},       {"\\\\srv\\share", "\\\\srv\\share"},
@@ -151,12 +146,7 @@ TEST(FormTargetPath, RelativeAnswersAreJoinedAndPartialOnesResolved) {
 
 TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
   const std::string so = "\x83\x5C";  // a letter whose second byte is a backslash
-  struct Case {
-    std::string existing, path;
-    int result;
-    Strings created;
-    int code_page = 1252;
-  } cases[] = {
+  struct Case { std::string existing, path; int result; Strings created; int code_page = 1252; } cases[] = {
       {"C:\\", "C:\\a\\b\\c", 0, {"C:\\a", "C:\\a\\b", "C:\\a\\b\\c"}},
       {"C:\\a\\b", "C:\\a\\b\\", 0, {}}, {"C:\\", "C:\\dir\\", 0, {"C:\\dir"}},
       {"ab:", "ab:cd", 0, {"ab:cd"}}, {"C:", "C:/a/b", 0, {"C:/a/b"}},  // '/' separates nothing
@@ -180,11 +170,7 @@ TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
 
 TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
   const std::string root249 = "C:\\" + std::string(246, 'r'), root250 = root249 + 'r';
-  struct Case {
-    std::string data;
-    int found;
-    std::string root;
-  } cases[] = {
+  struct Case { std::string data; int found; std::string root; } cases[] = {
       {std::string("C:\\rt", 6), 1, "C:\\rt"},           {"C:\\rt", 1, "C:\\rt"},  // no terminator
       {std::string("C:\\rt\0junk\0", 11), 1, "C:\\rt"},  {std::string("C:\\no", 6), 0, "C:\\no"},
       {std::string("C:\\lib", 7), 0, "C:\\lib"},  // bin\win32 is a file

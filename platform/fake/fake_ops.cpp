@@ -10,10 +10,7 @@
 
 namespace fake {
 
-World& world() {
-  static World w;
-  return w;
-}
+World& world() { static World w; return w; }
 
 void reset() { world() = World(); }
 
@@ -96,8 +93,7 @@ std::uint32_t file_attributes(const char* path) {
   std::string n = fake::normalise(path);
   if (world().dirs.count(n)) return kAttributeDirectory;
   if (world().files.count(n)) return 0x20;  // FILE_ATTRIBUTE_ARCHIVE
-  world().last_error = 2;                   // ERROR_FILE_NOT_FOUND
-  return kInvalidAttributes;
+  return world().last_error = 2, kInvalidAttributes;  // ERROR_FILE_NOT_FOUND
 }
 
 int create_directory(const char* path) {

@@ -1,8 +1,6 @@
 """What only Windows shows of the installer: the real program and extractor under Wine, typed
-at in a console as a person types, under a German and a Japanese code page, the record read
-back wide from the 32-bit registry view. Native unit tests see the rest.
-
-Usage: test_installer.py INSTALLER EXTRACTOR [unittest arguments]"""
+at in a console under German and Japanese code pages, the record read back wide from the 32-bit
+registry view. Usage: test_installer.py INSTALLER EXTRACTOR [unittest arguments]"""
 
 import os
 import re

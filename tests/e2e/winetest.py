@@ -34,7 +34,6 @@ class WinePrefix:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def run(self, exe, args=(), cwd=None, stdin=b"", timeout=120, extra_env=None):
-        """Runs a Windows program; stdout and stderr come back as bytes."""
         return subprocess.run(["wine", str(exe), *args], cwd=cwd, input=stdin, capture_output=True,
                               env=dict(self.env, **(extra_env or {})), timeout=timeout)
 
