@@ -75,12 +75,13 @@ char unsafe_command_char(const char* path) {
 
 // Whether a component ends in a blank or a dot: Windows drops those when it
 // creates the directory but not when the extractor joins its paths, so the
-// tree and the files would part. "." and ".." are components of their own.
+// tree and the files would part. "." and ".." are components of their own;
+// a colon ends a component wherever it stands, as it does for the tree.
 bool has_component_windows_trims(const char* path) {
   const char* start = path;
   const char* last = nullptr;  // the last character of the current component
   for (const char* p = path;; p = next_char(p)) {
-    if (*p == '\0' || is_separator(*p) || (*p == ':' && p == path + 1)) {
+    if (*p == '\0' || is_separator(*p) || *p == ':') {
       bool dots_only = std::strspn(start, ".") >= static_cast<std::size_t>(p - start);
       if (last != nullptr && (*last == ' ' || *last == '.') && !(dots_only && p - start <= 2))
         return true;

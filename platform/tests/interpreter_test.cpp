@@ -26,7 +26,8 @@ struct Starter {
 };
 
 TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
-  const std::string dir(300, 'd'), long_comspec = "C:\\" + dir + "\\cmd.exe", path = dir + ";C:\\ok";
+  // A name one character too long with any extension, and a PATH entry far too long.
+  const std::string long_comspec = "C:\\" + std::string(253, 'd'), path = std::string(300, 'd') + ";C:\\ok";
   struct Case {
     const char *comspec, *path;
     bool win95;
@@ -44,7 +45,6 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
       {nullptr, "C:\\win", true, "", "", {"command.com", "C:\\win\\command.com"},
        "C:\\win\\command.com /c run it"},
       {"C:\\bad.exe", "C:\\a", false, "", "C:\\bad.exe", {"C:\\bad.exe"}, "C:\\bad.exe /c run it"},
-      // Names too long for the system are skipped, not cut.
       {long_comspec.c_str(), path.c_str(), false, "", "", {"cmd.exe", "C:\\ok\\cmd.exe"},
        "C:\\ok\\cmd.exe /d /c run it"},
   };
