@@ -1,5 +1,6 @@
-// The platform operations on Windows: the ANSI Win32 calls and the C
-// runtime's stdio. Nothing else in the installer includes <windows.h>.
+// The platform operations on Windows: the ANSI Win32 calls, the C runtime's
+// stdio, and the console's wide calls where typed or shown text meets the
+// person. Nothing else in the installer includes <windows.h>.
 #include "platform/ops.h"
 
 #include <windows.h>
