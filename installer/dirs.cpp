@@ -1,9 +1,12 @@
-#include <cstring>
+#include "installer/dirs.h"
 
-#include "installer/paths.h"
 #include "platform/ops.h"
 
 namespace installer {
+
+const char* next_char(const char* p) {
+  return ops::is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0' ? p + 2 : p + 1;
+}
 
 int is_directory(const char* path) {
   std::uint32_t attributes = ops::file_attributes(path);
@@ -17,11 +20,20 @@ namespace {
 // of a drive keeps its backslash (the parent of C:\dir is C:\), and a colon
 // ends a drive prefix (the parent of C:dir is C:).
 char* split_point(char* path) {
-  if (char* slash = std::strrchr(path, '\\')) {
-    if (slash != path && slash[-1] == ':') ++slash;
-    return slash;
+  const char* slash = nullptr;
+  const char* colon = nullptr;
+  bool colon_before_slash = false;
+  const char* previous = nullptr;
+  for (const char* p = path; *p != '\0'; previous = p, p = next_char(p)) {
+    if (*p == '\\') {
+      slash = p;
+      colon_before_slash = previous != nullptr && *previous == ':';
+    } else if (*p == ':') {
+      colon = p;
+    }
   }
-  if (char* colon = std::strrchr(path, ':')) return colon + 1;
+  if (slash != nullptr) return path + (slash - path) + (colon_before_slash ? 1 : 0);
+  if (colon != nullptr) return path + (colon - path) + 1;
   return nullptr;
 }
 

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "installer/paths.h"
+#include "installer/dirs.h"
+#include "installer/system_error.h"
 #include "platform/ops.h"
 
 namespace installer {
@@ -49,7 +50,7 @@ void write_installation_record(const char* root) {
   long status = ops::reg_create_write(kRecordKey, &key);
   if (status != 0) {
     ops::set_last_error(static_cast<std::uint32_t>(status));
-    report_system_error();
+    report_system_error(ops::Stream::out);
     return;
   }
   status = ops::reg_set_value(key, kRecordValue, ops::kRegSz,
@@ -57,22 +58,9 @@ void write_installation_record(const char* root) {
                               static_cast<std::uint32_t>(std::strlen(root) + 1));
   if (status != 0) {
     ops::set_last_error(static_cast<std::uint32_t>(status));
-    report_system_error();
+    report_system_error(ops::Stream::out);
   }
   ops::reg_close(key);
-}
-
-void report_system_error() {
-  std::uint32_t code = ops::last_error();
-  char* text = ops::acquire_error_text(code);
-  if (text != nullptr) {
-    // The system's text normally ends in its own line end.
-    ops::print(ops::Stream::out, "Error: %s\n", text);
-    ops::release_error_text(text);
-  } else {
-    ops::print(ops::Stream::out, "Error: system error %lu.\n",
-               static_cast<unsigned long>(code));
-  }
 }
 
 }  // namespace installer

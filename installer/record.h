@@ -25,7 +25,4 @@ int read_installation_record(char* buf, std::size_t capacity);
 // ignored: the libraries are in place either way.
 void write_installation_record(const char* root);
 
-// Prints the system's text for the thread's last-error code.
-void report_system_error();
-
 }  // namespace installer

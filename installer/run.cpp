@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "installer/paths.h"
+#include "installer/dirs.h"
 #include "installer/record.h"
+#include "installer/system_error.h"
 #include "platform/ops.h"
 
 namespace installer {
@@ -31,55 +32,120 @@ constexpr const char* kNotice[] = {
     "\n",
 };
 
-enum class Answer { line, no_input, too_long };
+enum class Answer { line, no_input, too_long, unconvertible, nul };
 
 // Reads the answer: one line, its line end removed. A line longer than a
 // path can be is refused rather than cut, since a cut path would install
-// somewhere the user never named; its rest is read and dropped so that the
-// final key press still waits for the user.
+// somewhere the user never named; so is a NUL byte, which would end the
+// path early.
 Answer read_answer(char* answer) {
-  if (ops::read_line(answer, kPathCapacity) != 0) return Answer::no_input;
-  std::size_t length = std::strlen(answer);
-  if (length > 0 && answer[length - 1] == '\n') {
-    answer[length - 1] = '\0';
-    return Answer::line;
+  std::size_t length = 0;
+  switch (ops::read_line(answer, kPathCapacity, &length)) {
+    case ops::Line::end: return Answer::no_input;
+    case ops::Line::too_long: return Answer::too_long;
+    case ops::Line::unconvertible: return Answer::unconvertible;
+    case ops::Line::read: break;
   }
-  if (length < kPathCapacity - 1) return Answer::line;  // input ended without a line end
-  int c = ops::read_char();
-  if (c == '\n' || c < 0) return Answer::line;
-  while (c != '\n' && c >= 0) c = ops::read_char();
-  return Answer::too_long;
+  return std::strlen(answer) == length ? Answer::line : Answer::nul;
+}
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// Relative: neither a leading separator nor a drive ("D:").
+bool is_relative(const char* path) {
+  if (is_separator(path[0])) return false;
+  return path[0] == '\0' || next_char(path) != path + 1 || path[1] != ':';
+}
+
+// A path Windows reads the same from any current directory and drive: a
+// drive with its root ("C:\"), or a network path ("\\server\share").
+bool is_fully_qualified(const char* path) {
+  if (is_separator(path[0])) return is_separator(path[1]);
+  return !is_relative(path) && is_separator(path[2]);
 }
 
 // A character the command interpreter would act on even between the double
 // quotes, or that would end them: '%' expands variables, so the extractor
 // would unpack somewhere other than the root that gets recorded.
 char unsafe_command_char(const char* path) {
-  for (const char* p = path; *p != '\0'; ++p)
+  for (const char* p = path; *p != '\0'; p = next_char(p))
     if (*p == '%' || *p == '"') return *p;
   return '\0';
 }
 
-// Steps from the tree creation to the record. Returns the run result.
-int install(const char* default_dir, char* target) {
-  if (form_target_path(default_dir, target) != 0) {
-    ops::print(Stream::err, "Error: could not create %s\\%s.\n", default_dir, target);
-    ops::print(Stream::err, "The path is longer than %u characters.\n",
-               static_cast<unsigned>(kPathCapacity - 1));
-    return -1;
+// Whether a component ends in a blank or a dot: Windows drops those when it
+// creates the directory but not when the extractor joins its paths, so the
+// tree and the files would part. "." and ".." are components of their own;
+// a colon ends a component wherever it stands, as it does for the tree.
+bool has_component_windows_trims(const char* path) {
+  const char* start = path;
+  const char* last = nullptr;  // the last character of the current component
+  for (const char* p = path;; p = next_char(p)) {
+    if (*p == '\0' || is_separator(*p) || *p == ':') {
+      bool dots_only = std::strspn(start, ".") >= static_cast<std::size_t>(p - start);
+      if (last != nullptr && (*last == ' ' || *last == '.') && !(dots_only && p - start <= 2))
+        return true;
+      if (*p == '\0') return false;
+      start = next_char(p);
+      last = nullptr;
+    } else {
+      last = p;
+    }
   }
-  if (make_directory_tree(target) != 0) {
+}
+
+// The first reason to refuse target before anything is created: printed
+// on standard error, -1; or 0 when there is none.
+int refuse_target(const char* target, const char* command) {
+  constexpr std::size_t kMostBytes = kPathCapacity - 1;
+  if (std::strlen(target) + std::strlen(kLibrarySuffix) > kMostBytes) {
     ops::print(Stream::err, "Error: could not create %s.\n", target);
+    ops::print(Stream::err, "The library directory %s%s would be longer than %u characters.\n",
+               target, kLibrarySuffix, static_cast<unsigned>(kMostBytes));
     return -1;
   }
-  char command[kCommandCapacity];
-  std::snprintf(command, sizeof command, kExtractorCommand, target);
+  if (has_component_windows_trims(target)) {
+    ops::print(Stream::err, "Error: could not create %s.\n", target);
+    ops::print(Stream::err,
+               "A directory name ends in a blank or a dot, which Windows would drop.\n");
+    return -1;
+  }
   if (char c = unsafe_command_char(target)) {
     ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
     ops::print(Stream::err,
                "The directory name contains '%c', which the command interpreter "
                "would not pass on as typed.\n",
                c);
+    return -1;
+  }
+  std::uint32_t attributes = ops::file_attributes(kExtractorFile);
+  if (attributes == ops::kInvalidAttributes || (attributes & ops::kAttributeDirectory) != 0) {
+    ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
+    ops::print(Stream::err, "There is no %s in the current directory.\n", kExtractorFile);
+    return -1;
+  }
+  return 0;
+}
+
+// Steps from the tree creation to the record. Returns the run result.
+int install(const char* default_dir, char* target) {
+  bool relative = is_relative(target);
+  if (form_target_path(default_dir, target) != 0) {
+    ops::print(Stream::err, "Error: could not create %s%s%s.\n", relative ? default_dir : "",
+               relative ? "\\" : "", target);
+    ops::print(Stream::err, "The path is longer than %u characters.\n",
+               static_cast<unsigned>(kPathCapacity - 1));
+    return -1;
+  }
+  char command[kCommandCapacity];
+  std::snprintf(command, sizeof command, kExtractorCommand, target);
+  if (refuse_target(target, command) != 0) return -1;
+  if (make_directory_tree(target) != 0) {
+    // Printing may change the last-error code the reason is taken from.
+    std::uint32_t reason = ops::last_error();
+    ops::print(Stream::err, "Error: could not create %s.\n", target);
+    ops::set_last_error(reason);
+    report_system_error(Stream::err);
     return -1;
   }
   // What is still buffered must reach the console before the extractor
@@ -96,18 +162,21 @@ int install(const char* default_dir, char* target) {
 }  // namespace
 
 int form_target_path(const char* default_dir, char* answer) {
-  if (answer[0] == '\0') {
-    std::size_t length = std::strlen(default_dir);
-    if (length >= kPathCapacity) return -1;
-    std::memcpy(answer, default_dir, length + 1);
-    return 0;
+  char formed[kPathCapacity];
+  const char* target = answer;
+  if (answer[0] == '\0' || is_relative(answer)) {
+    int n = answer[0] == '\0'
+                ? std::snprintf(formed, sizeof formed, "%s", default_dir)
+                : std::snprintf(formed, sizeof formed, "%s\\%s", default_dir, answer);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof formed) return -1;
+    target = formed;
   }
-  bool relative = answer[0] != '\\' && answer[0] != '/' && answer[1] != ':';
-  if (!relative) return 0;
-  char joined[kPathCapacity];
-  int n = std::snprintf(joined, sizeof joined, "%s\\%s", default_dir, answer);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof joined) return -1;
-  std::memcpy(answer, joined, static_cast<std::size_t>(n) + 1);
+  char full[kPathCapacity];
+  if (target[0] != '\0' && !is_fully_qualified(target)) {
+    if (ops::full_path(target, full, sizeof full) != 0) return -1;
+    target = full;
+  }
+  if (target != answer) std::memcpy(answer, target, std::strlen(target) + 1);
   return 0;
 }
 
@@ -149,6 +218,16 @@ int run_installer() {
                    "Error: the directory entered is longer than %u characters; "
                    "nothing was installed.\n",
                    static_cast<unsigned>(kPathCapacity - 1));
+        break;
+      case Answer::unconvertible:
+        ops::print(Stream::err,
+                   "Error: the directory entered holds a character that this system's "
+                   "code page for file names cannot hold; nothing was installed.\n");
+        break;
+      case Answer::nul:
+        ops::print(Stream::err,
+                   "Error: the directory entered holds a NUL character; "
+                   "nothing was installed.\n");
         break;
     }
   }

@@ -1,5 +1,7 @@
 #include "platform/interpreter.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -16,6 +18,20 @@ struct Attempt {
   char line[kMaxCommandLine];
 };
 
+std::size_t base_of(std::string_view name) {
+  std::size_t base = name.find_last_of("\\/:");
+  return base == std::string_view::npos ? 0 : base + 1;
+}
+
+bool is_cmd(std::string_view program) {
+  std::string_view base = program.substr(base_of(program));
+  constexpr std::string_view kCmd = "cmd.exe";
+  return base.size() == kCmd.size() &&
+         std::equal(base.begin(), base.end(), kCmd.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == y;
+         });
+}
+
 // Starts one candidate. A program name or command line too long for the
 // system counts as not found: the system could not have started it either.
 StartResult try_program(Attempt& a, std::string_view program) {
@@ -23,16 +39,17 @@ StartResult try_program(Attempt& a, std::string_view program) {
   char name[kMaxProgram];
   std::memcpy(name, program.data(), program.size());
   name[program.size()] = '\0';
-  int n = std::snprintf(a.line, sizeof a.line, "%s /c %s", name, a.command);
+  // /d keeps an AutoRun command from changing the directory or what runs;
+  // other interpreters do not know the switch.
+  const char* options = is_cmd(program) ? "/d /c" : "/c";
+  int n = std::snprintf(a.line, sizeof a.line, "%s %s %s", name, options, a.command);
   if (n < 0 || static_cast<std::size_t>(n) >= sizeof a.line)
     return StartResult::not_found;
   return a.start(name, a.line, a.context);
 }
 
 bool has_extension(std::string_view name) {
-  std::size_t base = name.find_last_of("\\/:");
-  base = base == std::string_view::npos ? 0 : base + 1;
-  return name.find('.', base) != std::string_view::npos;
+  return name.find('.', base_of(name)) != std::string_view::npos;
 }
 
 StartResult try_comspec(Attempt& a, std::string_view comspec) {

@@ -29,7 +29,8 @@ constexpr std::size_t kMaxCommandLine = 32768;
 // its candidates is found, falls back to "cmd.exe" ("command.com" on the
 // Windows 95 family) in the current directory and then in each directory of
 // path_env (null when unset). Each command line is the program, " /c " and
-// command, nothing quoted. Returns started as soon as one starts, failed on
+// command, nothing quoted; for cmd.exe " /d /c ", so that no AutoRun command
+// runs first. Returns started as soon as one starts, failed on
 // the first refusal other than not_found, failed when nothing was found.
 StartResult start_interpreter(const char* comspec, const char* path_env,
                               bool windows95_family, const char* command,

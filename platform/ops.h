@@ -85,7 +85,10 @@ int run_command(const char* command);
 
 enum class Stream { out, err };
 
-// Formatted output to standard output or standard error (text streams).
+// Formatted output to standard output or standard error. On a console the
+// text is shown as the characters it holds in the ANSI code page, whatever
+// the console's own code page; a file or pipe gets its bytes unchanged
+// (text stream: LF becomes CR LF).
 void print(Stream stream, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 
@@ -94,15 +97,33 @@ void print(Stream stream, const char* format, ...)
 // program writes to the same console.
 void flush_output();
 
-// Reads a line of at most capacity-1 bytes into buf, keeping its line end
-// (fgets). Returns 0, or -1 when input ended before the first character, in
-// which case buf is left as it was.
-int read_line(char* buf, std::size_t capacity);
+enum class Line {
+  read,           // buf holds the line, its line end removed
+  end,            // input ended before the first character; buf untouched
+  too_long,       // more than capacity-1 bytes: the whole line was dropped
+  unconvertible,  // typed on a console, with a character the ANSI code page
+                  // cannot hold; the line was dropped
+};
+
+// Reads one whole line of standard input. From a console the characters
+// typed are converted to the ANSI code page without any look-alike
+// replacement; from a file or pipe the bytes are taken as they are, as
+// ANSI text. *length receives the bytes stored (a NUL byte in the input
+// is stored like any other, so it may be less than strlen).
+Line read_line(char* buf, std::size_t capacity, std::size_t* length);
 
 // Reads one byte of input: its value, or -1 at the end of input.
 int read_char();
 
-// Pushes one byte back so that the next read takes it first.
-void unread_char(int c);
+// Text -------------------------------------------------------------------
+
+// Whether c starts a two-byte character in the ANSI code page (never on a
+// single-byte code page). Path scans step over whole characters with it:
+// the second byte of a character can be 0x5C, the backslash.
+bool is_lead_byte(unsigned char c);
+
+// GetFullPathNameA: the full path that path names from the current
+// directory and drive. 0 when it fits in capacity, -1 otherwise.
+int full_path(const char* path, char* buf, std::size_t capacity);
 
 }  // namespace ops

@@ -2,137 +2,117 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/ops.h"
 
 namespace fake {
 
-World& world() {
-  static World w;
-  return w;
-}
+World& world() { static World w; return w; }
 
 void reset() { world() = World(); }
 
-std::string normalise(const std::string& path) {
-  std::string n;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '\\' && !n.empty() && n.back() == '\\' && i > 1) continue;
-    n += path[i];
-  }
-  bool drive_root = n.size() == 3 && n[1] == ':';
-  while (n.size() > 1 && n.back() == '\\' && !drive_root) n.pop_back();
-  return n;
-}
-
-void add_tree(const std::string& path) {
-  std::string n = normalise(path);
-  for (std::size_t i = 0; i < n.size(); ++i)
-    if (n[i] == '\\' && i > 0) world().dirs.insert(normalise(n.substr(0, i + (n[i - 1] == ':'))));
-  world().dirs.insert(n);
-}
-
-int event_index(const std::string& e) {
-  auto& ev = world().events;
-  for (std::size_t i = 0; i < ev.size(); ++i)
-    if (ev[i] == e) return static_cast<int>(i);
-  return -1;
-}
-
 namespace {
+
+// Offset of the last backslash that is a character of its own, or npos.
+std::size_t last_slash(const std::string& s) {
+  std::size_t found = std::string::npos;
+  for (std::size_t i = 0; i < s.size(); i += ops::is_lead_byte(s[i]) ? 2 : 1)
+    if (s[i] == '\\') found = i;
+  return found;
+}
 
 // Parent as Windows sees it when creating: everything before the last
 // backslash, keeping the root's own backslash; or a drive prefix "C:".
 std::string parent_of(const std::string& n) {
-  std::size_t slash = n.rfind('\\');
-  if (slash != std::string::npos) {
-    if (slash > 0 && n[slash - 1] == ':') return n.substr(0, slash + 1);
-    return n.substr(0, slash);
-  }
-  std::size_t colon = n.rfind(':');
-  if (colon != std::string::npos && colon + 1 < n.size()) return n.substr(0, colon + 1);
-  return std::string();
+  std::size_t slash = last_slash(n), colon = n.rfind(':');
+  if (slash != std::string::npos) return n.substr(0, slash + (slash > 0 && n[slash - 1] == ':'));
+  return colon != std::string::npos && colon + 1 < n.size() ? n.substr(0, colon + 1) : "";
+}
+
+// The spelling paths are kept under: without a trailing backslash, unless
+// it is a drive root such as C:\.
+std::string normalise(std::string path) {
+  if (path.size() > 3 && last_slash(path) == path.size() - 1) path.pop_back();
+  return path;
 }
 
 }  // namespace
+
+void add_tree(const std::string& path) {
+  for (std::string n = normalise(path); !n.empty() && !world().dirs.count(n); n = parent_of(n))
+    world().dirs.insert(n);
+}
+
+int event_index(const std::string& e) {
+  auto& ev = world().events;
+  auto at = std::find(ev.begin(), ev.end(), e);
+  return at == ev.end() ? -1 : static_cast<int>(at - ev.begin());
+}
+
 }  // namespace fake
 
 namespace ops {
 
 using fake::world;
-using fake::World;
+using Values = std::map<std::string, fake::Value>;
 
 long reg_open_read(const char* path, RegKey* key) {
   auto it = world().registry.find(path);
   if (it == world().registry.end()) return 2;  // ERROR_FILE_NOT_FOUND
-  ++world().open_keys;
-  *key = &it->second;
-  return 0;
+  return *key = &it->second, ++world().open_keys, 0;
 }
 
-long reg_query_value(RegKey key, const char* name, std::uint32_t* type,
-                     unsigned char* data, std::uint32_t* size) {
-  auto& values = *static_cast<std::map<std::string, fake::Value>*>(key);
-  auto it = values.find(name);
-  if (it == values.end()) return 2;
-  const fake::Value& v = it->second;
-  *type = v.type;
+long reg_query_value(RegKey key, const char* name, std::uint32_t* type, unsigned char* data,
+                     std::uint32_t* size) {
+  auto it = static_cast<Values*>(key)->find(name);
+  if (it == static_cast<Values*>(key)->end()) return 2;
+  const std::string& v = it->second.data;
   std::uint32_t capacity = *size;
-  *size = static_cast<std::uint32_t>(v.data.size());
-  if (v.data.size() > capacity) return 234;  // ERROR_MORE_DATA
-  std::memcpy(data, v.data.data(), v.data.size());
-  return 0;
+  *type = it->second.type, *size = static_cast<std::uint32_t>(v.size());
+  return v.size() > capacity ? 234 : (std::memcpy(data, v.data(), v.size()), 0);  // ERROR_MORE_DATA
 }
 
 long reg_create_write(const char* path, RegKey* key) {
   if (world().create_key_status != 0) return world().create_key_status;
-  ++world().open_keys;
-  *key = &world().registry[path];
-  return 0;
+  return *key = &world().registry[path], ++world().open_keys, 0;
 }
 
-long reg_set_value(RegKey key, const char* name, std::uint32_t type,
-                   const unsigned char* data, std::uint32_t size) {
+long reg_set_value(RegKey key, const char* name, std::uint32_t type, const unsigned char* data,
+                   std::uint32_t size) {
   if (world().set_value_status != 0) return world().set_value_status;
-  auto& values = *static_cast<std::map<std::string, fake::Value>*>(key);
-  values[name] = fake::Value{type, std::string(reinterpret_cast<const char*>(data), size)};
-  world().events.push_back(std::string("set:") + name);
-  return 0;
+  (*static_cast<Values*>(key))[name] = {type, std::string(reinterpret_cast<const char*>(data), size)};
+  return world().events.push_back(std::string("set:") + name), 0;
 }
 
 void reg_close(RegKey) { --world().open_keys; }
 
 std::uint32_t file_attributes(const char* path) {
-  world().attribute_queries.push_back(path);
   std::string n = fake::normalise(path);
   if (world().dirs.count(n)) return kAttributeDirectory;
   if (world().files.count(n)) return 0x20;  // FILE_ATTRIBUTE_ARCHIVE
-  return kInvalidAttributes;
+  return world().last_error = 2, kInvalidAttributes;  // ERROR_FILE_NOT_FOUND
 }
 
 int create_directory(const char* path) {
+  fake::World& w = world();
   std::string n = fake::normalise(path);
-  if (n.empty() || world().refuse_create.count(n) || world().dirs.count(n) ||
-      world().files.count(n) || !world().dirs.count(fake::parent_of(n)))
-    return -1;
-  world().dirs.insert(n);
-  world().created.push_back(path);
-  return 0;
+  if (n.size() > 248) w.last_error = 206;  // ERROR_FILENAME_EXCED_RANGE
+  else if (w.dirs.count(n) || w.files.count(n)) w.last_error = 183;  // ERROR_ALREADY_EXISTS
+  else if (!w.dirs.count(fake::parent_of(n))) w.last_error = 3;      // ERROR_PATH_NOT_FOUND
+  else return w.dirs.insert(n), w.created.push_back(path), 0;
+  return -1;
 }
 
 void current_directory(char* buf, std::size_t capacity) {
   const std::string& cwd = world().cwd;
-  if (cwd.empty() || cwd.size() >= capacity) return;
-  std::memcpy(buf, cwd.c_str(), cwd.size() + 1);
+  if (!cwd.empty() && cwd.size() < capacity) std::memcpy(buf, cwd.c_str(), cwd.size() + 1);
 }
 
 int delete_file(const char* name) {
-  world().deleted.push_back(name);
-  world().events.push_back(std::string("delete:") + name);
-  return world().files.erase(fake::normalise(name)) ? 0 : -1;
+  return world().deleted.push_back(name), world().files.erase(name) ? 0 : -1;
 }
 
 std::uint32_t last_error() { return world().last_error; }
@@ -141,19 +121,13 @@ void set_last_error(std::uint32_t code) { world().last_error = code; }
 char* acquire_error_text(std::uint32_t code) {
   auto it = world().error_texts.find(code);
   if (it == world().error_texts.end()) return nullptr;
-  ++world().texts_outstanding;
-  return strdup(it->second.c_str());
+  return ++world().texts_outstanding, strdup(it->second.c_str());
 }
 
-void release_error_text(char* text) {
-  if (text == nullptr) return;
-  --world().texts_outstanding;
-  free(text);
-}
+void release_error_text(char* text) { --world().texts_outstanding, free(text); }
 
 int run_command(const char* command) {
-  world().commands.push_back(command);
-  world().events.push_back(std::string("run:") + command);
+  world().commands.push_back(command), world().events.push_back(std::string("run:") + command);
   return world().on_command(command);
 }
 
@@ -161,41 +135,42 @@ void print(Stream stream, const char* format, ...) {
   char buf[4096];
   std::va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(buf, sizeof buf, format, args);
+  std::vsnprintf(buf, sizeof buf, format, args);
   va_end(args);
-  if (n < 0) return;
-  std::string text(buf, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buf - 1));
-  (stream == Stream::out ? world().out : world().err) += text;
-  world().events.push_back((stream == Stream::out ? "out:" : "err:") + text);
+  (stream == Stream::out ? world().out : world().err) += buf;
+  world().last_error = 6;  // printing touches the last-error code on Windows too
 }
 
 void flush_output() { world().events.push_back("flush"); }
 
-int read_line(char* buf, std::size_t capacity) {
-  World& w = world();
-  w.events.push_back("read_line");
-  if (w.input_pos >= w.input.size()) return -1;
-  std::size_t n = 0;
-  while (n + 1 < capacity && w.input_pos < w.input.size()) {
-    char c = w.input[w.input_pos++];
-    buf[n++] = c;
-    if (c == '\n') break;
-  }
-  buf[n] = '\0';
-  return 0;
+Line read_line(char* buf, std::size_t capacity, std::size_t* length) {
+  fake::World& w = (world().events.push_back("read_line"), world());
+  if (w.input_pos >= w.input.size()) return Line::end;
+  std::size_t end = std::min(w.input.find('\n', w.input_pos), w.input.size());
+  std::string line = w.input.substr(w.input_pos, end - w.input_pos);
+  w.input_pos = std::min(end + 1, w.input.size());
+  if (line.find_first_of(w.unheld) != std::string::npos) return Line::unconvertible;
+  if (line.size() >= capacity) return Line::too_long;
+  return std::memcpy(buf, line.c_str(), line.size() + 1), *length = line.size(), Line::read;
 }
 
 int read_char() {
-  World& w = world();
-  w.events.push_back("read_char");
-  if (w.input_pos >= w.input.size()) return -1;
-  return static_cast<unsigned char>(w.input[w.input_pos++]);
+  fake::World& w = (world().events.push_back("read_char"), world());
+  return w.input_pos < w.input.size() ? static_cast<unsigned char>(w.input[w.input_pos++]) : -1;
 }
 
-void unread_char(int c) {
-  World& w = world();
-  if (c < 0 || w.input_pos == 0) return;
-  w.input[--w.input_pos] = static_cast<char>(c);
+bool is_lead_byte(unsigned char c) {
+  return world().ansi_code_page == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
+}
+
+// Rooted paths get the current drive, drive-relative ones its directory
+// (another drive's is its root).
+int full_path(const char* path, char* buf, std::size_t capacity) {
+  std::string p(path), cwd = world().cwd;
+  std::replace(p.begin(), p.end(), '/', '\\');
+  p = p[0] == '\\' ? cwd.substr(0, 2) + p
+                    : (p.compare(0, 2, cwd, 0, 2) == 0 ? cwd : p.substr(0, 2)) + "\\" + p.substr(2);
+  return p.size() < capacity ? (std::memcpy(buf, p.c_str(), p.size() + 1), 0) : -1;
 }
 
 }  // namespace ops

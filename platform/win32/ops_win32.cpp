@@ -1,5 +1,6 @@
-// The platform operations on Windows: the ANSI Win32 calls and the C
-// runtime's stdio. Nothing else in the installer includes <windows.h>.
+// The platform operations on Windows: the ANSI Win32 calls, the C runtime's
+// stdio, and the console's wide calls where typed or shown text meets the
+// person. Nothing else in the installer includes <windows.h>.
 #include "platform/ops.h"
 
 #include <windows.h>
@@ -15,6 +16,10 @@ namespace {
 // The record lives in the 32-bit view: a 64-bit build must find what 32-bit
 // copies of the installer wrote, and the other way round.
 constexpr REGSAM kView = KEY_WOW64_32KEY;
+
+// Characters kept of a typed line: more than a path can hold, with its line
+// end; the rest of a longer line is read and dropped.
+constexpr DWORD kLongestLine = 512;
 
 HKEY to_hkey(RegKey key) { return static_cast<HKEY>(key); }
 
@@ -42,6 +47,48 @@ StartResult start_child(const char* program, char* command_line, void* context) 
 // getenv() is the C runtime's copy, whose names are matched without regard
 // to case on Windows, as the interpreter lookup requires.
 const char* environment(const char* name) { return std::getenv(name); }
+
+bool is_console(HANDLE handle) {
+  DWORD mode = 0;
+  return GetConsoleMode(handle, &mode) != 0;
+}
+
+// A typed line, read as the characters typed: a byte read would already
+// have replaced those outside the console's code page by '?', which then
+// could not be refused. The whole line is read, also when it is too long.
+Line read_console_line(HANDLE input, char* buf, std::size_t capacity, std::size_t* length) {
+  wchar_t line[kLongestLine];
+  DWORD total = 0;
+  bool fits = true;
+  for (;;) {
+    wchar_t chunk[256];
+    DWORD got = 0;
+    if (!ReadConsoleW(input, chunk, 256, &got, nullptr) || got == 0) break;
+    if (total == 0 && chunk[0] == 0x1A) return Line::end;  // Ctrl-Z, as the C runtime reads it
+    for (DWORD i = 0; i < got; ++i) {
+      if (total < kLongestLine) line[total++] = chunk[i];
+      else fits = false;
+    }
+    if (chunk[got - 1] == L'\n') break;
+  }
+  if (total == 0) return Line::end;
+  while (total > 0 && (line[total - 1] == L'\n' || line[total - 1] == L'\r')) --total;
+  if (!fits) return Line::too_long;
+  // UTF-8 holds every character, and the call refuses the flag for it.
+  BOOL used_default = FALSE;
+  bool utf8 = GetACP() == CP_UTF8;
+  int n = total == 0 ? 0
+                     : WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, line,
+                                           static_cast<int>(total), buf,
+                                           static_cast<int>(capacity - 1), nullptr,
+                                           utf8 ? nullptr : &used_default);
+  if (total > 0 && n == 0)
+    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? Line::too_long : Line::unconvertible;
+  if (used_default) return Line::unconvertible;
+  buf[n] = '\0';
+  *length = static_cast<std::size_t>(n);
+  return Line::read;
+}
 
 }  // namespace
 
@@ -125,10 +172,29 @@ int run_command(const char* command) {
 }
 
 void print(Stream stream, const char* format, ...) {
+  std::FILE* file = stream == Stream::out ? stdout : stderr;
+  HANDLE handle = GetStdHandle(stream == Stream::out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   std::va_list args;
   va_start(args, format);
-  std::vfprintf(stream == Stream::out ? stdout : stderr, format, args);
+  if (!is_console(handle)) {
+    std::vfprintf(file, format, args);
+    va_end(args);
+    return;
+  }
+  // A console would show the bytes in its own output code page, which is
+  // not the ANSI one (850 against 1252 on a German system): hand it the
+  // characters instead. The longest text printed (the command in an error
+  // line) is well within these buffers.
+  char text[4096];
+  int n = std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  if (n < 0) return;
+  if (static_cast<std::size_t>(n) >= sizeof text) n = sizeof text - 1;
+  wchar_t wide[4096];
+  int w = MultiByteToWideChar(CP_ACP, 0, text, n, wide, 4096);
+  std::fflush(file);
+  DWORD written = 0;
+  if (w > 0) WriteConsoleW(handle, wide, static_cast<DWORD>(w), &written, nullptr);
 }
 
 void flush_output() {
@@ -136,8 +202,21 @@ void flush_output() {
   std::fflush(stderr);
 }
 
-int read_line(char* buf, std::size_t capacity) {
-  return std::fgets(buf, static_cast<int>(capacity), stdin) ? 0 : -1;
+Line read_line(char* buf, std::size_t capacity, std::size_t* length) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (is_console(input)) return read_console_line(input, buf, capacity, length);
+  std::size_t n = 0;
+  bool fits = true;
+  int c = std::getc(stdin);
+  if (c == EOF) return Line::end;
+  for (; c != EOF && c != '\n'; c = std::getc(stdin)) {
+    if (n + 1 < capacity) buf[n++] = static_cast<char>(c);
+    else fits = false;
+  }
+  if (!fits) return Line::too_long;
+  buf[n] = '\0';
+  *length = n;
+  return Line::read;
 }
 
 int read_char() {
@@ -149,8 +228,11 @@ int read_char() {
   return c == EOF ? -1 : c;
 }
 
-void unread_char(int c) {
-  if (c >= 0) std::ungetc(c, stdin);
+bool is_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
+
+int full_path(const char* path, char* buf, std::size_t capacity) {
+  DWORD n = GetFullPathNameA(path, static_cast<DWORD>(capacity), buf, nullptr);
+  return n > 0 && n < capacity ? 0 : -1;
 }
 
 }  // namespace ops

@@ -1,10 +1,5 @@
-"""Running the real Windows programs under Wine, for the end-to-end tests.
-
-One WinePrefix is a throwaway Wine installation in a temporary folder with
-its own persistent wineserver: without that server every `wine` call starts
-one of its own, which holds captured output pipes open for seconds after the
-program ends.
-"""
+"""The end-to-end tests' Wine: a WinePrefix is a throwaway installation with a persistent
+wineserver (without one, each `wine` starts a server that holds output pipes open for seconds)."""
 
 import os
 import shutil
@@ -14,72 +9,37 @@ import tempfile
 import unittest
 from pathlib import Path
 
-RECORD_KEY = r"SOFTWARE\Vurarido\DodiviZevEzorOzidadi\6.0"
-RECORD_VALUE = "InstallDir"
-
 
 class WinePrefix:
     def __init__(self):
         self.root = Path(tempfile.mkdtemp(prefix="ravozi-wine-"))
-        self.env = dict(os.environ)
-        self.env.update(
-            WINEPREFIX=str(self.root / "prefix"),
-            WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",
-            WINEARCH="win64",
-        )
-        # A display would let Wine open windows; the tests want a console only.
-        self.env.pop("DISPLAY", None)
+        self.env = dict(os.environ, WINEPREFIX=str(self.root / "prefix"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", WINEARCH="win64")
+        self.env.pop("DISPLAY", None)  # a console only, no windows
+        self.drive_c = self.root / "prefix" / "drive_c"
 
-    def __enter__(self):
-        # The persistent server first, so that wineboot and every later call
-        # share it.
+    def quiet(self, *command, timeout=60):
+        subprocess.run(command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=timeout)
+
+    def __enter__(self):  # the persistent server first, for wineboot and every later call
         Path(self.env["WINEPREFIX"]).mkdir()
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineboot", "-i"], env=self.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        self.quiet("wineserver", "-p")
+        self.quiet("wineboot", "-i", timeout=300)
         return self
 
     def __exit__(self, *exc):
-        subprocess.run(["wineserver", "-k"], env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-        subprocess.run(["wineserver", "-w"], env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.quiet("wineserver", "-k")
+        self.quiet("wineserver", "-w")
         shutil.rmtree(self.root, ignore_errors=True)
 
-    @property
-    def drive_c(self) -> Path:
-        return Path(self.env["WINEPREFIX"]) / "drive_c"
-
-    def winpath(self, path) -> str:
-        """The Windows spelling of a Linux path: C:\\... inside drive_c, else Z:\\..."""
-        path = Path(path).resolve()
-        try:
-            rel = path.relative_to(self.drive_c.resolve())
-            return "C:\\" + "\\".join(rel.parts)
-        except ValueError:
-            return "Z:" + str(path).replace("/", "\\")
-
     def run(self, exe, args=(), cwd=None, stdin=b"", timeout=120, extra_env=None):
-        """Runs a Windows program; stdout and stderr come back as bytes."""
-        env = dict(self.env)
-        if extra_env:
-            env.update(extra_env)
-        return subprocess.run(["wine", str(exe), *args], cwd=cwd, env=env, input=stdin,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        return subprocess.run(["wine", str(exe), *args], cwd=cwd, input=stdin, capture_output=True,
+                              env=dict(self.env, **(extra_env or {})), timeout=timeout)
 
     def reg_delete(self, key):
         """Deletes HKLM\\key in the 32-bit view, if it is there."""
-        subprocess.run(["wine", "reg", "delete", "HKLM\\" + key, "/f", "/reg:32"], env=self.env,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-
-    def reg_query(self, key, value):
-        """`reg query` of one value in the 32-bit view: its output text, or None."""
-        r = subprocess.run(["wine", "reg", "query", "HKLM\\" + key, "/v", value, "/reg:32"],
-                           env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                           timeout=60)
-        return r.stdout.decode("latin-1") if r.returncode == 0 else None
+        self.quiet("wine", "reg", "delete", "HKLM\\" + key, "/f", "/reg:32")
 
 
 def run_tests(use_prefix, argv_rest):

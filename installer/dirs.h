@@ -1,0 +1,28 @@
+// The directory operations, on path text as the installer handles it: bytes
+// in the system's ANSI code page, split only on '\' and ':', scanned a whole
+// character at a time so that the second byte of a double-byte character is
+// never taken for either.
+#pragma once
+
+#include <cstddef>
+
+namespace installer {
+
+// The platform's path limit: 259 characters and a terminator.
+constexpr std::size_t kPathCapacity = 260;
+
+// The character after the one at p (p must not be at the terminator).
+const char* next_char(const char* p);
+
+// Tells whether path names an existing directory: 1 or 0.
+int is_directory(const char* path);
+
+// Makes sure path exists as a directory, creating every missing directory
+// from the first existing ancestor inwards. Returns 0 when the path already
+// was a directory or its creation succeeded, -1 otherwise, with the
+// system's reason in its last-error code; directories created on the way
+// stay. The text is modified while parents are worked on and restored
+// before the call returns.
+int make_directory_tree(char* path);
+
+}  // namespace installer
