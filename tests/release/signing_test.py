@@ -26,7 +26,7 @@ class SignedRelease(unittest.TestCase):
             self.assertTrue(ok("osslsigncode", "verify", "-CAfile", cert, "-in", f), f)
         self.assertTrue(ok("sha256sum", "-c", "SHA256SUMS", cwd=out))
 
-        r = WINE.run(exe, ["-qq", "-d", WINE.winpath(out / "t")])
+        r = WINE.run(exe, ["-qq", "-d", "C:\\" + str((out / "t").relative_to(WINE.drive_c)).replace("/", "\\")])
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
         self.assertEqual(tree(out / "t"), tree(payload))
 
