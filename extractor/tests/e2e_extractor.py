@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
-"""The self-extracting archive under Wine, for what only Windows shows: the real
-installer, drive roots, ANSI answers, letter case, reparse points, threads."""
+"""The self-extracting archive under Wine, for what only Windows shows."""
 
 import argparse
 import filecmp
