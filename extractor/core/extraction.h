@@ -3,6 +3,8 @@
 // program passes in.
 #pragma once
 
+#include <algorithm>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -54,8 +56,7 @@ class Workspace {
  private:
   friend class Extraction;
   friend class Worker;
-  static constexpr size_t kCd = zip::kMaxRecord > zip::kOpenScratch ? zip::kMaxRecord
-                                                                   : zip::kOpenScratch;
+  static constexpr size_t kCd = std::max(zip::kMaxRecord, zip::kOpenScratch);
   // Names pass one has seen, to tell whether entries may be unpacked in any
   // order; used in the first Workspace only, and only as far as the archive
   // needs: past this many names the archive is unpacked in its own order.

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include "extraction.h"
+#include "temp_names.h"
 
 namespace rdz {
 namespace {
@@ -213,6 +214,15 @@ TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
   CrashingHost h;  // letters that only look alike stay apart
   Outcome r = unpack(h, zip_of({{"\xc3\x9f", "1"}, {"ss", "2"}, {"\xc4\xb1", "3"}}));
   EXPECT_EQ(r.rc, kExitOk) << r.err;
+}
+
+TEST(Trust, OnlyTheTemporariesOfOtherRunsAreLeftovers) {
+  const std::pair<const char*, bool> names[] = {
+      {".rdz-0123abcd.tmp", true},          {".rdz-0123abcd0123abcd.tmp", true},
+      {".rdz-0000002a0123abcd.tmp", false},  // this run's own
+      {".rdz-0123abcd.txt", false},         {"_rdz-0123abcd.tmp", false},
+      {".rdz-0123ABCD.tmp", false},         {".rdz-0123abcd01.tmp", false}};
+  for (auto& [name, leftover] : names) EXPECT_EQ(is_leftover(name, 0x2a), leftover) << name;
 }
 
 }  // namespace
