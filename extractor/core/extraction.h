@@ -4,7 +4,6 @@
 #pragma once
 
 #include <algorithm>
-
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
