@@ -68,6 +68,13 @@ class SelfExtractor(unittest.TestCase):
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertIn(b"already installed at 'C:\\rt'", again.stdout)
 
+    def test_answers_that_need_the_current_drive_are_recorded_in_full(self):
+        for answer, where in ((b"\\rt2", "C:\\rt2"), (b"C:dr", f"C:\\{self.work.name}\\dr")):
+            subprocess.run(["wine", "reg", "delete", r"HKLM\SOFTWARE\Vurarido", "/f", "/reg:32"],
+                           env=WINE.env, capture_output=True)
+            r = self.install(answer)
+            self.assertEqual((r.returncode, install_dir_value()), (0, where), r.stdout + r.stderr)
+
     def test_drive_root_and_drive_relative_targets(self):
         for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs")):
             r = self.extract("-qq", "-d", target)
