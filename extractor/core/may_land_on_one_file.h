@@ -15,8 +15,10 @@ namespace rdz {
 // one can tell whether the order in which entries are unpacked can change
 // the result. Windows compares names by upper-casing each UTF-16 unit: ASCII
 // letters fold, every other character counts as one and the same (which
-// only ever merges more paths than Windows would), and a name with '~' in
-// it could be the short name of another. Keys live in a fixed open-addressed
+// merges more paths than Windows would; the two letters whose capitals are
+// ASCII, dotless i and long s, never get here: names equal in Windows'
+// letter case are refused first), and a name with '~' in it could be the
+// short name of another. Keys live in a fixed open-addressed
 // table; a full table counts as a clash, since nothing more can be told.
 class MayLandOnOneFile {
  public:
@@ -37,9 +39,7 @@ class MayLandOnOneFile {
       } else if ((c & 0xC0) == 0x80) {
         continue;  // the rest of a character already counted
       } else if (c >= 0x80) {
-        // Dotless i and long s are the two whose capitals are ASCII.
-        unsigned char next = i + 1 < rel.size() ? static_cast<unsigned char>(rel[i + 1]) : 0;
-        c = (c == 0xC4 && next == 0xB1) ? 'i' : (c == 0xC5 && next == 0xBF) ? 's' : 0x80;
+        c = 0x80;
       } else if (c >= 'A' && c <= 'Z') {
         c = static_cast<unsigned char>(c - 'A' + 'a');
       }
