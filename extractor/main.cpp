@@ -93,21 +93,8 @@ int run(const std::string_view* args, int count) {
 int main(int argc, char** argv) {
   constexpr int kMaxArgs = 64;
   std::string_view args[kMaxArgs];
-#ifdef _WIN32
-  // The C runtime's argv would turn the installer's `-d "C:\x\"` into C:\x"
-  // so the raw line is split by our own rules.
-  (void)argc;
-  (void)argv;
-  std::string_view line = rdz::sys::raw_command_line();
-  char storage[32768];
-  if (line.size() > sizeof storage) return usage(line.substr(0, 80));
-  int n = rdz::cli::split(line, storage, sizeof storage, args, kMaxArgs);
+  char storage[32768];  // the longest command line Windows passes
+  const int n = rdz::sys::arguments(argc, argv, storage, sizeof storage, args, kMaxArgs);
   if (n < 0) return usage("(too many arguments)");
-  if (n == 0) return run(args, 0);
-  return run(args + 1, n - 1);
-#else
-  if (argc - 1 > kMaxArgs) return usage("(too many arguments)");
-  for (int i = 1; i < argc; ++i) args[i - 1] = argv[i];
-  return run(args, argc > 0 ? argc - 1 : 0);
-#endif
+  return run(args, n);
 }

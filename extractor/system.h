@@ -65,10 +65,12 @@ class FileSource final : public zip::Source {
 // including the terminating NUL.
 bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len);
 
-#ifdef _WIN32
-// The process command line exactly as the parent passed it.
-std::string_view raw_command_line();
-#endif
+// The arguments after the program's name, into `args`: argv, or on Windows
+// the raw command line split by cli::split, since the C runtime's rules would
+// turn the installer's `-d "C:\x\"` into C:\x". `storage` holds the split
+// arguments. -1 when there are more than `max_args` or the line does not fit.
+int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view* args,
+              int max_args);
 
 // How many processors this process may run on; at least 1.
 unsigned processor_count();

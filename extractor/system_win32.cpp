@@ -13,6 +13,8 @@
 
 #include <cstring>
 
+#include "cmdline.h"
+
 namespace rdz::sys {
 
 namespace {
@@ -599,9 +601,14 @@ void NativeHost::join_thread(unsigned slot) {
   threads_[slot].running = false;
 }
 
-std::string_view raw_command_line() {
-  const char* line = GetCommandLineA();
-  return line ? std::string_view(line) : std::string_view();
+int arguments(int, char**, char* storage, size_t cap, std::string_view* args, int max_args) {
+  const char* raw = GetCommandLineA();
+  const std::string_view line = raw ? std::string_view(raw) : std::string_view();
+  if (line.size() > cap) return -1;
+  const int n = cli::split(line, storage, cap, args, max_args);
+  if (n <= 0) return n;
+  for (int i = 1; i < n; ++i) args[i - 1] = args[i];  // the program's own name goes
+  return n - 1;
 }
 
 void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
