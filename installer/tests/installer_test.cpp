@@ -195,6 +195,8 @@ TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
   EXPECT_EQ(installer::read_installation_record(nullptr, 0), 0);
   char small[4];  // the stored value does not fit
   EXPECT_EQ(installer::read_installation_record(small, sizeof small), 0);
+  fake::reset();  // no record at all
+  EXPECT_EQ(installer::read_installation_record(small, sizeof small), 0);
 }
 
 TEST(Record, WriteStoresTheRootOrReportsTheRegistryStatus) {
