@@ -80,7 +80,8 @@ void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 
 // True when the environment asks to skip flushing, for the benchmark that
-// measures what flushing costs: RUDUVIZIDE_BENCH_NO_FLUSH=1.
+// measures what flushing costs: RUDUVIZIDE_BENCH_NO_FLUSH=1. Native builds
+// only; the Windows program always flushes.
 bool bench_without_flush();
 
 // The real system, as the extraction sees it.
