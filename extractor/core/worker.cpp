@@ -119,8 +119,10 @@ bool Worker::enter_dir(size_t len) {
 }
 
 void Worker::leave_dir() {
-  release(dir_);
+  // Cleared first: release() keeps whatever is still the current directory.
+  const Handle d = dir_;
   dir_ = kNoHandle;
+  release(d);
 }
 
 bool Worker::held(Handle d) const {

@@ -60,6 +60,14 @@ bool read_archive(zip::Source& src, std::map<std::string, std::pair<uint32_t, ui
   return true;
 }
 
+// The files this process holds open; an extraction must give back all it took.
+size_t open_handles() {
+  size_t n = 0;
+  std::error_code ec;
+  for (auto it = stdfs::directory_iterator("/proc/self/fd", ec); it != stdfs::directory_iterator(); it.increment(ec)) ++n;
+  return n;
+}
+
 void fuzz_extraction(const uint8_t* data, size_t size) {
   // Two workers, as on a two-processor machine; kept for the process's life.
   static Workspace* const crew[] = {new Workspace, new Workspace};
@@ -79,7 +87,9 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
   CheckingReporter rep;
   Totals t;
   cli::Options opt;
+  const size_t handles = open_handles();
   const int rc = extract(src, target.native(), opt, crew, 2, rep, &t);
+  promise(open_handles() == handles, "every handle taken is given back");
   promise(rc >= kExitOk && rc <= kExitTarget, "the exit status is one an archive may cause");
   promise(readable || rc == kExitArchive, "what the reader refuses is not unpacked");
   promise(rc != kExitOk || (!t.failed && !t.refused), "success means no entry failed");

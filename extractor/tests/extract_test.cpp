@@ -13,8 +13,16 @@ namespace {
 
 using namespace test;
 
+// The files this process holds open: an extraction gives back all it took.
+size_t open_handles() {
+  size_t n = 0;
+  for ([[maybe_unused]] auto& fd : stdfs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
 TEST_F(Unpack, ArchivesHaveTheirRecordedOutcome) {
   std::ifstream in(kArchives / "outcomes.txt");
+  const size_t handles = open_handles();
   int cases = 0;
   for (std::string head, line; std::getline(in, head);) {
     if (head.empty() || head[0] == '#') continue;
@@ -31,6 +39,7 @@ TEST_F(Unpack, ArchivesHaveTheirRecordedOutcome) {
     EXPECT_EQ(std::to_string(rc) + " " + std::to_string(totals.workers), f.at(2));
     EXPECT_EQ(listing(target), f.at(3));
     EXPECT_EQ(cap.said, said);
+    EXPECT_EQ(open_handles(), handles);
     if (const char* to = std::getenv("RDZ_OUTCOMES_WRITE")) {  // after a deliberate change of behaviour
       std::ofstream(to, std::ios::app) << f[0] << " | " << f[1] << " | " << rc << " " << totals.workers
                                        << " | " << listing(target) << "\n" << cap.said << "\n";
