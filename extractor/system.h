@@ -94,7 +94,7 @@ class NativeHost final : public Host {
 
   void error_text(Err e, char* buf, size_t cap) override { sys::error_text(e, buf, cap); }
   ErrKind kind_of(Err e) override;
-  Err make_dir(const char* path) override;
+  Err make_dir(const char* path, bool* created) override;
   Err open_target(const char* path, Handle* dir) override;
   Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
   Err close_dir(Handle dir) override;
@@ -107,6 +107,8 @@ class NativeHost final : public Host {
   Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
   Err close(Handle f) override;
   Err remove_file(Handle dir, const char* name) override;
+  Err remove_leftover(Handle dir, const char* name) override;
+  Err device_of(Handle h, bool is_dir, uint64_t* dev) override;
   Err stat(Handle dir, const char* name, Stat* st) override;
   Err random(void* buf, size_t n) override;
   void sleep_ms(unsigned ms) override;

@@ -34,15 +34,9 @@ void error_text(Err e, char* buf, size_t cap) {
   if (cap == 0) return;
   char tmp[256];
   const char* text;
-  switch (e) {
-    case kErrEof: text = "unexpected end of file"; break;
-    case kErrNotDir: text = "not a directory"; break;
-    case kErrPathTooLong: text = "path too long"; break;
-    case kErrBadPath: text = "path cannot be represented"; break;
-    case kErrLink: text = "a link, which is not followed"; break;
-    // Workers report at the same time, and strerror may share one buffer.
-    default: text = message_of(::strerror_r(static_cast<int>(e), tmp, sizeof tmp), tmp); break;
-  }
+  text = own_error_text(e);
+  // Workers report at the same time, and strerror may share one buffer.
+  if (!text) text = message_of(::strerror_r(static_cast<int>(e), tmp, sizeof tmp), tmp);
   size_t n = std::strlen(text);
   if (n >= cap) n = cap - 1;
   std::memcpy(buf, text, n);
@@ -145,12 +139,22 @@ Err NativeHost::remove_file(Handle dir, const char* name) {
   return ::unlinkat(fd_of(dir), name, 0) == 0 ? 0 : errno;
 }
 
+Err NativeHost::remove_leftover(Handle dir, const char* name) { return remove_file(dir, name); }
+
+Err NativeHost::device_of(Handle h, bool, uint64_t* dev) {
+  struct ::stat st;
+  if (::fstat(fd_of(h), &st) != 0) return errno;
+  *dev = static_cast<uint64_t>(st.st_dev);
+  return 0;
+}
+
 Err NativeHost::rename_over(Handle dir, Handle, const char* temp, const char* final) {
   return ::renameat(fd_of(dir), temp, fd_of(dir), final) == 0 ? 0 : errno;
 }
 
-Err NativeHost::make_dir(const char* path) {
-  if (::mkdir(path, 0777) == 0) return 0;
+Err NativeHost::make_dir(const char* path, bool* created) {
+  *created = ::mkdir(path, 0777) == 0;
+  if (*created) return 0;
   Err e = errno;
   if (e == EEXIST) {
     struct ::stat st;

@@ -125,15 +125,7 @@ int64_t filetime_to_unix(const FILETIME& ft) {
 
 void error_text(Err e, char* buf, size_t cap) {
   if (cap == 0) return;
-  const char* text = nullptr;
-  switch (e) {
-    case kErrEof: text = "unexpected end of file"; break;
-    case kErrNotDir: text = "not a directory"; break;
-    case kErrPathTooLong: text = "path too long"; break;
-    case kErrBadPath: text = "path cannot be represented"; break;
-    case kErrLink: text = "a link, which is not followed"; break;
-    default: break;
-  }
+  const char* text = own_error_text(e);
   if (text) {
     size_t n = std::strlen(text);
     if (n >= cap) n = cap - 1;
@@ -259,10 +251,11 @@ Err NativeHost::close(Handle h) {
   return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
 }
 
-Err NativeHost::make_dir(const char* path) {
+Err NativeHost::make_dir(const char* path, bool* created) {
+  *created = false;
   WidePath w(path);
   if (w.error()) return w.error();
-  if (CreateDirectoryW(w.get(), nullptr)) return 0;
+  if ((*created = CreateDirectoryW(w.get(), nullptr) != 0)) return 0;
   Err e = last_error();
   // Roots such as "C:\" answer ACCESS_DENIED rather than ALREADY_EXISTS.
   DWORD attr = GetFileAttributesW(w.get());
@@ -446,6 +439,15 @@ Err NativeHost::remove_file(Handle dir, const char* name) {
   wchar_t path[kWideCap + 16];
   if (Err e = join(dir, name, path, kWideCap + 16)) return e;
   return DeleteFileW(path) ? 0 : last_error();
+}
+
+Err NativeHost::remove_leftover(Handle dir, const char* name) { return remove_file(dir, name); }
+
+Err NativeHost::device_of(Handle h, bool is_dir, uint64_t* dev) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(is_dir ? dir_of(h)->h : handle_of(h), &info)) return last_error();
+  *dev = info.dwVolumeSerialNumber;
+  return 0;
 }
 
 Err NativeHost::stat(Handle dir, const char* name, Stat* st) {

@@ -34,6 +34,30 @@ using Handle = intptr_t;
 constexpr Handle kNoHandle = -1;
 
 constexpr Err kErrLink = -5;       // a link (or reparse point) where a directory must be
+constexpr Err kErrDirInTheWay = -6;  // a directory stands where a file must go
+// A read-only file this run may not replace or remove: it has other links,
+// so its attributes are not this run's to change, or the system refuses.
+constexpr Err kErrReadOnly = -7;
+// The name reaches a file or directory whose long name differs: a Windows
+// short (8.3) alias of another name.
+constexpr Err kErrShortName = -8;
+constexpr Err kErrLiveTemp = -9;   // a temporary that a running extraction holds
+
+// The words for the extractor's own conditions; nullptr for a system code.
+inline const char* own_error_text(Err e) {
+  switch (e) {
+    case kErrEof: return "unexpected end of file";
+    case kErrNotDir: return "not a directory";
+    case kErrPathTooLong: return "path too long";
+    case kErrBadPath: return "path cannot be represented";
+    case kErrLink: return "a link, which is not followed";
+    case kErrDirInTheWay: return "a directory is in the way";
+    case kErrReadOnly: return "a read-only file with other links, which is not changed";
+    case kErrShortName: return "a short name of another file or directory";
+    case kErrLiveTemp: return "held by a running extraction";
+    default: return nullptr;
+  }
+}
 
 // What the extraction must tell apart among the host's errors.
 enum class ErrKind {
@@ -59,8 +83,9 @@ class Host {
   virtual ErrKind kind_of(Err e) = 0;
 
   // Creates one directory by path; success also when a directory is already
-  // there. For the target and its parents only: links there are the user's.
-  virtual Err make_dir(const char* path) = 0;
+  // there, and *created tells which. For the target and its parents only:
+  // links there are the user's.
+  virtual Err make_dir(const char* path, bool* created) = 0;
   // Opens the target directory, which exists.
   virtual Err open_target(const char* path, Handle* dir) = 0;
   // Opens the directory `name` (one component) in `dir`, making it first
@@ -87,6 +112,13 @@ class Host {
   // Closes and reports what closing said: a full disk can show up only here.
   virtual Err close(Handle f) = 0;
   virtual Err remove_file(Handle dir, const char* name) = 0;
+  // Removes `name` in `dir`, a temporary that a killed run left behind,
+  // unless a running extraction still holds it (kErrLiveTemp). Never waits,
+  // and never follows a link.
+  virtual Err remove_leftover(Handle dir, const char* name) = 0;
+  // The file system the file or directory (`is_dir`) `h` lives on, as a
+  // number that differs between file systems: flushes are grouped by it.
+  virtual Err device_of(Handle h, bool is_dir, uint64_t* dev) = 0;
   // A missing name is not an error: it reports Kind::missing; a link
   // reports Kind::other.
   virtual Err stat(Handle dir, const char* name, Stat* st) = 0;

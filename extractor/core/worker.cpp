@@ -10,7 +10,8 @@
 namespace rdz {
 
 Err ensure_dirs(Host& host, char* p, size_t len) {
-  Err e = host.make_dir(p);
+  bool made;
+  Err e = host.make_dir(p, &made);
   if (e == 0 || host.kind_of(e) != ErrKind::missing) return e;
   // Climb to the deepest ancestor that exists, then come back down.
   size_t end = len;
@@ -24,7 +25,7 @@ Err ensure_dirs(Host& host, char* p, size_t len) {
     if (sep == 0 || (kBackslashIsSeparator && sep == 2 && p[1] == ':')) return e;
     char saved = p[sep];
     p[sep] = '\0';
-    e = host.make_dir(p);
+    e = host.make_dir(p, &made);
     p[sep] = saved;
     end = sep;
     if (e == 0) break;
@@ -34,12 +35,12 @@ Err ensure_dirs(Host& host, char* p, size_t len) {
     if (is_sep(p[i]) && !is_sep(p[i - 1])) {
       char saved = p[i];
       p[i] = '\0';
-      e = host.make_dir(p);
+      e = host.make_dir(p, &made);
       p[i] = saved;
       if (e) return e;
     }
   }
-  return host.make_dir(p);
+  return host.make_dir(p, &made);
 }
 
 void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
@@ -145,7 +146,7 @@ void Worker::release(Handle d) {
 void Worker::leftover(void* self, const char* name) {
   auto* w = static_cast<Worker*>(self);
   if (!is_leftover(name, w->x_.run_id_)) return;
-  w->patiently([&] { return w->x_.host_.remove_file(w->dir_, name); });
+  w->patiently([&] { return w->x_.host_.remove_leftover(w->dir_, name); });
 }
 
 void Worker::remove_leftovers() { x_.host_.list_dir(dir_, &Worker::leftover, this); }

@@ -54,7 +54,7 @@ class CrashingHost final : public Host {
   ErrKind kind_of(Err e) override {
     return e == kNoSpace ? ErrKind::no_space : e == kBusy ? ErrKind::busy : ErrKind::other;
   }
-  Err make_dir(const char*) override { return 0; }
+  Err make_dir(const char*, bool* made) override { return *made = false, 0; }
   Err open_target(const char*, Handle* d) override { return *d = 0, step(); }
   Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
     *made = !nodes[d].names.count(name);
@@ -92,6 +92,8 @@ class CrashingHost final : public Host {
   }
   Err close(Handle) override { return 0; }
   Err remove_file(Handle d, const char* name) override { return nodes[d].names.erase(name), step(); }
+  Err remove_leftover(Handle d, const char* name) override { return remove_file(d, name); }
+  Err device_of(Handle, bool, uint64_t* dev) override { return *dev = 0, 0; }
   Err stat(Handle d, const char* name, Stat* st) override {
     *st = Stat{};
     if (!nodes[d].names.count(name)) return 0;
