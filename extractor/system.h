@@ -1,6 +1,6 @@
 // The program's door to the operating system: files, directories, threads,
 // locks, the processor count and the standard streams. system_posix.cpp and
-// system_win32.cpp implement it; nothing else includes a system header.
+// win32/ implement it; nothing else includes a system header.
 // NativeHost hands the extraction in core/ what it needs of these.
 //
 // Paths handed to these functions are UTF-8 with '/' (and, on Windows, '\')

@@ -1,0 +1,117 @@
+// Files: the archive read from any thread, and the temporaries written.
+#include <cstring>
+
+#include "win32/win32.h"
+
+namespace rdz::sys {
+
+using namespace win32;
+
+File::~File() { reset(kNoHandle); }
+
+File& File::operator=(File&& o) noexcept {
+  if (this != &o) reset(o.release());
+  return *this;
+}
+
+void File::reset(intptr_t h) {
+  if (h_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(h_));
+  h_ = h;
+}
+
+intptr_t File::release() {
+  intptr_t h = h_;
+  h_ = kNoHandle;
+  return h;
+}
+
+static Err open_wide(const wchar_t* path, File& f, uint64_t* size) {
+  HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  f.reset(reinterpret_cast<intptr_t>(h));
+  LARGE_INTEGER li;
+  if (!GetFileSizeEx(h, &li)) return last_error();
+  *size = static_cast<uint64_t>(li.QuadPart);
+  return 0;
+}
+
+Err open_self(File& f, uint64_t* size) {
+  wchar_t path[kWideCap];
+  DWORD n = GetModuleFileNameW(nullptr, path, kWideCap);
+  if (n == 0) return last_error();
+  if (n >= kWideCap) return kErrPathTooLong;
+  return open_wide(path, f, size);
+}
+
+Err open_read(const char* path, File& f, uint64_t* size) {
+  WidePath w(path);
+  if (w.error()) return w.error();
+  return open_wide(w.get(), f, size);
+}
+
+Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
+  auto* p = static_cast<unsigned char*>(buf);
+  while (n > 0) {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(f), p, want, &got, &ov)) {
+      DWORD e = GetLastError();
+      return e == ERROR_HANDLE_EOF ? kErrEof : static_cast<Err>(e);
+    }
+    if (got == 0) return kErrEof;
+    p += got;
+    n -= got;
+    offset += got;
+  }
+  return 0;
+}
+
+Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
+  auto* p = static_cast<const unsigned char*>(buf);
+  while (n > 0) {
+    DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    DWORD put = 0;
+    if (!WriteFile(handle_of(f), p, want, &put, nullptr)) return last_error();
+    p += put;
+    n -= put;
+  }
+  return 0;
+}
+
+Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
+  uint64_t t = static_cast<uint64_t>(unix_seconds * 10000000 + 116444736000000000LL);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(t);
+  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+  return SetFileTime(handle_of(f), nullptr, nullptr, &ft) ? 0 : last_error();
+}
+
+Err NativeHost::close(Handle h) {
+  if (h == kNoHandle) return 0;
+  return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
+}
+
+Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
+  wchar_t path[kWideCap + 16];
+  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
+  // DELETE: the file is renamed through this handle, not by its name again.
+  HANDLE h = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return last_error();
+  *f = reinterpret_cast<Handle>(h);
+  return 0;
+}
+
+Err NativeHost::flush_files(const Handle* f, size_t n) {
+  if (!flush_) return 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (!FlushFileBuffers(handle_of(f[i]))) return last_error();
+  }
+  return 0;
+}
+
+}  // namespace rdz::sys
