@@ -93,7 +93,8 @@ class SelfExtractor(unittest.TestCase):
             make(outside, lib / "rvzrt60.dll")
             self.hold(lib / "rvzrt60.dll", 1)  # FILE_SHARE_READ: the replace fails
             r = self.extract("-qq", "-d", f"C:\\{name}")
-            self.assertEqual((outside.stat().st_mode & 0o777, outside.read_bytes()), (0o444, b"system"))
+            self.assertEqual((outside.stat().st_mode & 0o777, outside.read_bytes()),
+                             (0o444, b"system"), name)
             self.assertIn(said, r.stderr)
 
     def test_the_sweep_removes_read_only_leftovers_but_not_a_live_temporary(self):
