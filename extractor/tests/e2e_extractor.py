@@ -76,8 +76,7 @@ class SelfExtractor(unittest.TestCase):
             r = self.install(answer)
             self.assertEqual((r.returncode, install_dir_value()), (0, where), r.stdout + r.stderr)
 
-    def hold(self, path: Path, share: int):
-        """`path` held open until the test ends by a Windows process, with FILE_SHARE_* `share`."""
+    def hold(self, path: Path, share: int):  # by a Windows process till the test ends
         p = subprocess.Popen(["wine", str(ARGS.bin_dir / "hold-file.exe"), f"Z:{path}", str(share)],
                              env=WINE.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         self.addCleanup(p.communicate)

@@ -9,8 +9,8 @@ namespace rdz::sys::win32 {
 namespace {
 
 using namespace win;
-enum At { file, dir, link };           // what stands at the name (a link to a file)
-enum Hold { idle, in_use, unshared };  // another program's handle on it
+enum At { file, link };      // what stands at the name (a link to a file)
+enum Hold { idle, in_use };  // another program's handle on it
 struct Row {  // and a file that stays keeps its attributes
   const char* what; bool remove, ex; At at; bool read_only; uint32_t links; Hold hold; Err want;
 };
@@ -21,16 +21,15 @@ struct Ntfs final : NameOps {
   bool open_ = false, gone = false;
 
   explicit Ntfs(const Row& row) : r(row) {}
-  Err open(bool for_delete, Standing* s) override {
-    if (for_delete && r.hold == unshared) return kSharingViolation;
-    *s = {r.at == dir ? kDirectory : attrs, r.links, 7, r.at != link};
+  Err open(bool, Standing* s) override {
+    *s = {attrs, r.links, 7, r.at != link};
     return open_ = true, 0;
   }
   Err set_attrs(uint32_t a) override { return open_ ? (attrs = a, 0) : 6; }
   void close() override { open_ = false; }
-  Err rename_ex() override { return r.ex ? done(r.at == dir || r.hold) : kInvalidParameter; }
+  Err rename_ex() override { return r.ex ? done(r.hold) : kInvalidParameter; }
   Err rename_plain() override {
-    return done(r.at == dir || r.hold || open_ || (r.at != link && (attrs & kReadOnly)));
+    return done(r.hold || open_ || (r.at != link && (attrs & kReadOnly)));
   }
   Err dispose_ex() override { return r.ex ? done(r.hold) : kInvalidParameter; }
   Err dispose_plain() override { return done(r.hold || (attrs & kReadOnly)); }
@@ -41,16 +40,13 @@ TEST(ReplacePolicy, ReadOnlyFlagChangesOnlyOnTheNamesOwnFile) {
   const Row rows[] = {
       {"ex, hard-linked", false, true, file, true, 2, idle, 0},
       {"ex, hard-linked, in use", false, true, file, true, 2, in_use, kAccessDenied},
-      {"ex, a directory", false, true, dir, false, 1, idle, kErrDirInTheWay},
       {"plain", false, false, file, true, 1, idle, 0},
       {"plain, hard-linked", false, false, file, true, 2, idle, kErrReadOnly},
-      {"plain, a link, in use", false, false, link, true, 1, in_use, kErrReadOnly},
       {"plain, in use", false, false, file, true, 1, in_use, kAccessDenied},
       {"delete ex, hard-linked", true, true, file, true, 2, idle, 0},
       {"delete plain", true, false, file, true, 1, idle, 0},
       {"delete plain, hard-linked", true, false, file, true, 2, idle, kErrReadOnly},
       {"delete plain, in use", true, false, file, true, 1, in_use, kAccessDenied},
-      {"delete a live temporary", true, true, file, false, 1, unshared, kErrLiveTemp},
       {"delete a link", true, true, link, true, 1, idle, kErrLink},
   };
   for (const Row& r : rows) {
