@@ -1,6 +1,7 @@
 // Putting a finished file in place and removing one, through handles and
 // names relative to the held directory; replace_policy.cpp decides.
-#include <cstring>
+#include <algorithm>
+#include <cstddef>
 
 #include "win32/replace_policy.h"
 #include "win32/win32.h"
@@ -98,7 +99,11 @@ Err AtName::rename(FILE_INFORMATION_CLASS c, ULONG flags) {
   if (c == kRenameEx) info_.flags = flags;
   else info_.replace = static_cast<BOOLEAN>(flags);
   info_.root = dir_;
-  return set_info(temp_, &info_, offsetof(RenameInfo, name) + info_.bytes, c);
+  // The system refuses less than the structure's own size, whose one
+  // character of name a short name does not fill.
+  const size_t size = std::max(offsetof(RenameInfo, name) + info_.bytes,
+                               sizeof(FILE_RENAME_INFORMATION));
+  return set_info(temp_, &info_, static_cast<ULONG>(size), c);
 }
 
 Err AtName::open(bool for_delete, Standing* s) {
