@@ -14,7 +14,7 @@ using namespace win32;
 
 namespace {
 
-// What MinGW's headers hide below Windows 10 1709 or lack.
+// What MinGW's headers hide behind a newer _WIN32_WINNT, or lack.
 constexpr FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
 constexpr FILE_INFORMATION_CLASS kRenameEx = static_cast<FILE_INFORMATION_CLASS>(65);
 constexpr ULONG kRenameReplace = 0x1, kRenamePosix = 0x2, kRenameIgnoreReadOnly = 0x40;
