@@ -3,6 +3,7 @@
 
 import argparse
 import filecmp
+import os
 import random
 import shutil
 import subprocess
@@ -74,6 +75,37 @@ class SelfExtractor(unittest.TestCase):
                            env=WINE.env, capture_output=True)
             r = self.install(answer)
             self.assertEqual((r.returncode, install_dir_value()), (0, where), r.stdout + r.stderr)
+
+    def hold(self, path: Path, share: int):  # by a Windows process till the test ends
+        p = subprocess.Popen(["wine", str(ARGS.bin_dir / "hold-file.exe"), f"Z:{path}", str(share)],
+                             env=WINE.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.addCleanup(p.communicate)
+        self.assertEqual(p.stdout.readline().strip(), b"held")
+
+    def test_what_stands_at_a_library_is_named_and_a_file_outside_left_as_it_is(self):
+        for name, make, said in (("hard", os.link, b"read-only"), ("sym", os.symlink, b"read-only"),
+                                 ("dir", lambda _, lib: lib.mkdir(), b"a directory is in the way")):
+            outside, lib = WINE.drive_c / f"{name}.dll", WINE.drive_c / name / "bin" / "win32"
+            outside.write_bytes(b"system")
+            outside.chmod(0o444)
+            lib.mkdir(parents=True)
+            make(outside, lib / "rvzrt60.dll")
+            self.hold(lib / "rvzrt60.dll", 1)  # FILE_SHARE_READ: the replace fails
+            r = self.extract("-qq", "-d", f"C:\\{name}")
+            self.assertEqual((outside.stat().st_mode & 0o777, outside.read_bytes()),
+                             (0o444, b"system"), name)
+            self.assertIn(said, r.stderr)
+
+    def test_the_sweep_removes_read_only_leftovers_but_not_a_live_temporary(self):
+        lib = WINE.drive_c / "sweep" / "bin" / "win32"
+        lib.mkdir(parents=True)
+        for i in range(120):
+            (lib / f".rdz-{i:016x}.tmp").write_bytes(b"x")
+            (lib / f".rdz-{i:016x}.tmp").chmod(0o444)
+        self.hold(lib / ".rdz-ffffffff00000001.tmp", 0)  # as a running extraction holds its own
+        r = self.extract("-qq", "-d", "C:\\sweep")
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual([p.name for p in lib.glob(".rdz-*")], [".rdz-ffffffff00000001.tmp"])
 
     def test_drive_root_and_drive_relative_targets(self):
         for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs")):

@@ -1,58 +1,170 @@
-// Putting a finished file in place, removing one, and telling which
-// refusals pass by themselves.
-#include <cstring>
+// Putting a finished file in place and removing one, through handles and
+// names relative to the held directory; replace_policy.cpp decides.
+#include <algorithm>
+#include <cstddef>
 
+#include "win32/replace_policy.h"
 #include "win32/win32.h"
+
+#include <winternl.h>
 
 namespace rdz::sys {
 
 using namespace win32;
 
-Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
-  constexpr size_t kChars = kWideCap + 16;
-  alignas(FILE_RENAME_INFO) unsigned char buf[sizeof(FILE_RENAME_INFO) + kChars * sizeof(wchar_t)];
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
-  std::memset(info, 0, sizeof *info);
-  if (Err e = join(dir, final, info->FileName, kChars)) return e;
-  info->ReplaceIfExists = TRUE;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(std::wcslen(info->FileName) * sizeof(wchar_t));
-  const DWORD size = static_cast<DWORD>(sizeof *info + info->FileNameLength);
-  if (SetFileInformationByHandle(handle_of(f), FileRenameInfo, info, size)) return 0;
-  Err e = last_error();
-  // A read-only file refuses to be replaced; an update still has to go through.
-  DWORD attr = GetFileAttributesW(info->FileName);
-  if (e == ERROR_ACCESS_DENIED && attr != INVALID_FILE_ATTRIBUTES &&
-      (attr & FILE_ATTRIBUTE_READONLY) && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
-    if (SetFileAttributesW(info->FileName, attr & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) &&
-        SetFileInformationByHandle(handle_of(f), FileRenameInfo, info, size)) {
-      return 0;
-    }
-    e = last_error();
+namespace {
+
+// What MinGW's headers hide behind a newer _WIN32_WINNT, or lack.
+constexpr FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
+constexpr FILE_INFORMATION_CLASS kRenameEx = static_cast<FILE_INFORMATION_CLASS>(65);
+constexpr ULONG kRenameReplace = 0x1, kRenamePosix = 0x2, kRenameIgnoreReadOnly = 0x40;
+constexpr ULONG kDisposeDelete = 0x1, kDisposePosix = 0x2, kDisposeIgnoreReadOnly = 0x10;
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
+
+// FILE_RENAME_INFORMATION, whose first field is a BOOLEAN for the plain
+// call and ULONG flags for the other.
+struct RenameInfo {
+  union {
+    BOOLEAN replace;
+    ULONG flags;
+  };
+  HANDLE root;
+  ULONG bytes;
+  wchar_t name[kWideCap];
+};
+
+Err from_status(NTSTATUS s) { return s == 0 ? 0 : static_cast<Err>(RtlNtStatusToDosError(s)); }
+
+// Whether `h` is `name` in `dir` itself: a link that the open followed (Wine
+// ignores FILE_OPEN_REPARSE_POINT) shows its target's path, and a short name
+// the long one.
+bool is_name_in(HANDLE h, HANDLE dir, const wchar_t* name) {
+  wchar_t path[kWideCap + 16], parent[kWideCap + 16];
+  DWORD n = GetFinalPathNameByHandleW(h, path, kWideCap + 16, FILE_NAME_NORMALIZED);
+  DWORD m = GetFinalPathNameByHandleW(dir, parent, kWideCap + 16, FILE_NAME_NORMALIZED);
+  if (n == 0 || m == 0 || n >= kWideCap + 16 || m >= kWideCap + 16) return false;
+  if (parent[m - 1] == L'\\') --m;  // a root
+  if (n <= m || path[m] != L'\\') return false;
+  return CompareStringOrdinal(path, static_cast<int>(m), parent, static_cast<int>(m), TRUE) ==
+             CSTR_EQUAL &&
+         CompareStringOrdinal(path + m + 1, -1, name, -1, TRUE) == CSTR_EQUAL;
+}
+
+class AtName final : public NameOps {
+ public:
+  AtName(HANDLE dir, HANDLE temp) : dir_(dir), temp_(temp) {}
+  ~AtName() { close(); }
+  Err set_name(const char* utf8);
+
+  Err open(bool for_delete, Standing* s) override;
+  Err set_attrs(uint32_t attrs) override;
+  void close() override {
+    if (h_) CloseHandle(h_);
+    h_ = nullptr;
   }
-  return e;
+  Err rename_ex() override {
+    return rename(kRenameEx, kRenameReplace | kRenamePosix | kRenameIgnoreReadOnly);
+  }
+  Err rename_plain() override { return rename(FileRenameInformation, TRUE); }
+  Err dispose_ex() override {
+    ULONG flags = kDisposeDelete | kDisposePosix | kDisposeIgnoreReadOnly;
+    return set_info(h_, &flags, sizeof flags, kDispositionEx);
+  }
+  Err dispose_plain() override {
+    FILE_DISPOSITION_INFORMATION d{TRUE};
+    return set_info(h_, &d, sizeof d, FileDispositionInformation);
+  }
+
+ private:
+  static Err set_info(HANDLE h, void* info, ULONG size, FILE_INFORMATION_CLASS c) {
+    IO_STATUS_BLOCK io;
+    return from_status(NtSetInformationFile(h, &io, info, size, c));
+  }
+  Err rename(FILE_INFORMATION_CLASS c, ULONG flags);
+  Err query(Standing* s);
+
+  HANDLE dir_, temp_, h_ = nullptr;
+  RenameInfo info_{};  // the name, ready for a rename
+};
+
+Err AtName::set_name(const char* utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, info_.name, kWideCap);
+  if (n <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kErrPathTooLong : kErrBadPath;
+  info_.bytes = static_cast<ULONG>(n - 1) * sizeof(wchar_t);
+  return 0;
+}
+
+Err AtName::rename(FILE_INFORMATION_CLASS c, ULONG flags) {
+  info_.flags = 0;
+  if (c == kRenameEx) info_.flags = flags;
+  else info_.replace = static_cast<BOOLEAN>(flags);
+  info_.root = dir_;
+  // The system refuses less than the structure's own size, whose one
+  // character of name a short name does not fill.
+  const size_t size = std::max(offsetof(RenameInfo, name) + info_.bytes,
+                               sizeof(FILE_RENAME_INFORMATION));
+  return set_info(temp_, &info_, static_cast<ULONG>(size), c);
+}
+
+Err AtName::open(bool for_delete, Standing* s) {
+  close();
+  UNICODE_STRING us;
+  us.Buffer = info_.name;
+  us.Length = us.MaximumLength = static_cast<USHORT>(info_.bytes);
+  OBJECT_ATTRIBUTES oa;
+  InitializeObjectAttributes(&oa, &us, OBJ_CASE_INSENSITIVE, dir_, nullptr);
+  IO_STATUS_BLOCK io;
+  ACCESS_MASK access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+  ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+  if (for_delete) {
+    access |= DELETE;
+    options |= FILE_NON_DIRECTORY_FILE;
+  }
+  NTSTATUS st = NtOpenFile(&h_, access, &oa, &io,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options);
+  if (st != 0) {
+    h_ = nullptr;
+    return st == kStatusFileIsADirectory ? kErrDirInTheWay : from_status(st);
+  }
+  return query(s);
+}
+
+Err AtName::query(Standing* s) {
+  BY_HANDLE_FILE_INFORMATION fi;
+  if (!GetFileInformationByHandle(h_, &fi)) return last_error();
+  s->attrs = fi.dwFileAttributes;
+  s->links = fi.nNumberOfLinks;
+  s->id = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
+  s->is_the_name = is_name_in(h_, dir_, info_.name);
+  return 0;
+}
+
+Err AtName::set_attrs(uint32_t attrs) {
+  FILE_BASIC_INFORMATION b{};  // times of 0 stay as they are
+  b.FileAttributes = attrs;
+  return set_info(h_, &b, sizeof b, FileBasicInformation);
+}
+
+}  // namespace
+
+Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
+  AtName at(dir_of(dir)->h, handle_of(f));
+  if (Err e = at.set_name(final)) return e;
+  return win32::replace(at);
 }
 
 Err NativeHost::remove_file(Handle dir, const char* name) {
-  wchar_t path[kWideCap + 16];
-  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
-  return DeleteFileW(path) ? 0 : last_error();
+  AtName at(dir_of(dir)->h, nullptr);
+  if (Err e = at.set_name(name)) return e;
+  return win32::remove(at, false);
 }
 
-Err NativeHost::remove_leftover(Handle dir, const char* name) { return remove_file(dir, name); }
-
-ErrKind NativeHost::kind_of(Err e) {
-  switch (e) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND: return ErrKind::missing;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ErrKind::no_space;
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_ACCESS_DENIED:
-    case ERROR_USER_MAPPED_FILE: return ErrKind::busy;
-    default: return ErrKind::other;
-  }
+Err NativeHost::remove_leftover(Handle dir, const char* name) {
+  AtName at(dir_of(dir)->h, nullptr);
+  if (Err e = at.set_name(name)) return e;
+  return win32::remove(at, true);
 }
+
+ErrKind NativeHost::kind_of(Err e) { return win32::kind_of(e); }
 
 }  // namespace rdz::sys
