@@ -83,6 +83,17 @@ class Extraction {
   bool first_sweep(std::string_view rel);
   void out_of_space();
 
+  // What the run may still spend waiting for files held for a moment, all
+  // workers together: a local user who holds files open must not be able to
+  // stall an installation for longer than a scanner would.
+  static constexpr int kMostWaitMs = 1000;
+  std::atomic<int> wait_left_ms_{kMostWaitMs};
+  // Whether `e` says that someone holds the file open, which may pass.
+  bool in_use(Err e);
+  // How long to wait before trying again after `e`, at most `want` ms; 0
+  // when `e` cannot pass by itself or the run has waited enough.
+  unsigned wait_for(Err e, unsigned want);
+
   // Learnt in pass one.
   uint64_t entries_ = 0;  // records in the directory
   uint64_t files_ = 0;
@@ -127,7 +138,8 @@ class Worker {
   // Closes `d` unless the worker still needs it.
   void release(Handle d);
   void remove_leftovers();
-  static void leftover(void* self, const char* name);
+  struct Sweep;
+  static void leftover(void* sweep, const char* name);
   // Flushes, then renames, the files of the batch, then flushes the
   // directories that got new names.
   void commit();
