@@ -353,12 +353,12 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     Stat st;
     Err err = host.stat(dir_, leaf, &st);
     if (err) return entry_error("cannot check existing file", "", err), false;
-    // A time alone could belong to a file that a power cut left torn.
-    if (st.kind == Stat::Kind::file && st.mtime >= mtime && st.size == e.usize) {
+    const Update u = judge_update(st, mtime, !e.has_unix_mtime, e.usize);
+    if (u != Update::write) {
       ++t_.skipped;
       if (x_.opt_.quiet == 0) {
         Line l;
-        l << " up to date: " << current_ << "\n";
+        l << (u == Update::same ? " up to date: " : " newer kept: ") << current_ << "\n";
         x_.rep_.info(l.view());
       }
       return true;

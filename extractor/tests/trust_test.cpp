@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include "entry_policy.h"
 #include "extraction.h"
 #include "temp_names.h"
 
@@ -108,7 +109,7 @@ class CrashingHost final : public Host {
     if (!nodes[d].names.count(name)) return 0;
     const Node& n = nodes[nodes[d].names[name]];
     st->kind = n.dir ? Stat::Kind::dir : Stat::Kind::file;
-    st->mtime = INT64_MAX;  // times are not modelled: the size decides
+    st->mtime = 0;  // every file carries the entry's time: the size decides
     return st->size = n.data.size(), 0;
   }
   Err random(void* buf, size_t n) override { return std::memset(buf, ++serial, n), 0; }
@@ -247,6 +248,33 @@ TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
   CrashingHost h;  // letters that only look alike stay apart
   Outcome r = unpack(h, zip_of({{"\xc3\x9f", "1"}, {"ss", "2"}, {"\xc4\xb1", "3"}}));
   EXPECT_EQ(r.rc, kExitOk) << r.err;
+}
+
+TEST(Trust, AnUpdateWritesMissingOlderAndDamagedFilesAndKeepsNewerOnes) {
+  using K = Stat::Kind;
+  constexpr int64_t t = 1000000000;
+  const struct {
+    K kind;
+    int64_t mtime;
+    uint64_t size;  // the entry's is 5
+    bool dos_only;
+    Update want;
+  } rows[] = {
+      {K::missing, 0, 0, false, Update::write},     {K::dir, t, 5, false, Update::write},
+      {K::file, t - 3, 5, false, Update::write},    // older
+      {K::file, t + 3, 6, false, Update::newer},    // another release's, whatever its size
+      {K::file, t + 2, 5, false, Update::same},     // DOS times step by 2 s
+      {K::file, t - 2, 6, false, Update::write},    // the entry's time, another size: damaged
+      {K::file, t + 3600, 6, true, Update::write},  // daylight saving moved a local time
+      {K::file, t - 3601, 5, true, Update::same},
+      {K::file, t + 3600, 6, false, Update::newer},  // a UTC time does not move
+      {K::file, t + 3603, 6, true, Update::newer},
+  };
+  for (auto& r : rows) {
+    Stat st;
+    st.kind = r.kind, st.mtime = r.mtime, st.size = r.size;
+    EXPECT_EQ(judge_update(st, t, r.dos_only, 5), r.want) << r.mtime - t << " " << r.size;
+  }
 }
 
 TEST(Trust, OnlyTheTemporariesOfOtherRunsAreLeftovers) {
