@@ -7,6 +7,9 @@
 #include <string_view>
 
 #include "extraction.h"
+#include "key_set.h"
+#include "may_land_on_one_file.h"
+#include "names_given_twice.h"
 #include "window.h"
 
 namespace rdz {
@@ -47,8 +50,16 @@ class Extraction {
   static constexpr size_t kFirst = 16;
   static constexpr uint64_t kFirstMin = 1 << 20;
 
+  int open_and_check();
+  int unpack_and_report();
   // Pass one: the whole directory, read and judged without touching the disk.
   int check_all();
+  // One entry: refused (and said so) or counted. False when names can no
+  // longer be checked, which refuses the archive.
+  bool judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exact, MayLandOnOneFile* paths);
+  // What the checks over the whole archive found, said: `claimed` bytes of
+  // local headers and data.
+  int verdict(uint64_t claimed);
   void note_size(uint64_t index, uint64_t size);
   unsigned plan_workers() const;
   bool prepare_target(std::string_view target);
@@ -79,7 +90,8 @@ class Extraction {
 
   // Directories cleared of leftovers in this run, by the hash of their path.
   static constexpr size_t kSwept = 4096;
-  uint64_t swept_[kSwept] = {};
+  uint64_t swept_slots_[kSwept];
+  KeySet swept_{swept_slots_, kSwept};
   bool first_sweep(std::string_view rel);
   void out_of_space();
 

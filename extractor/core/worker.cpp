@@ -427,6 +427,13 @@ void Worker::unpack(const zip::Entry& e) {
   if (!ok) ++t_.failed;
 }
 
+void Extraction::changed(zip::Error err) {
+  if (stop_.exchange(true)) return;  // told once is enough
+  Line l;
+  l << kProg << "archive changed while unpacking: " << std::string_view(zip::describe(err)) << "\n";
+  rep_.error(l.view());
+}
+
 void Worker::run() {
   // Each worker walks the directory itself, up to the entries it claims;
   // only the step from the big entries back to the others starts it again.

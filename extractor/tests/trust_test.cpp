@@ -250,6 +250,20 @@ TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
   EXPECT_EQ(r.rc, kExitOk) << r.err;
 }
 
+TEST(Trust, NamesAreCheckedByTheFoldersTheyHoldNotByTheDirectorysSize) {
+  // 600 files, each path 170 folders deep and its own: 102,600 names in a
+  // directory of 235 KB, which holds room for a twentieth of them.
+  std::vector<std::pair<std::string, std::string>> files;
+  for (int i = 0; i < 600; ++i) {
+    std::string path = std::to_string(i);
+    for (int d = 0; d < 170; ++d) path += "/d";
+    files.push_back({path + "/f", "x"});
+  }
+  CrashingHost h;
+  const Outcome r = unpack(h, zip_of(files));
+  EXPECT_EQ(r.rc, kExitOk) << r.err;
+}
+
 TEST(Trust, AnUpdateWritesMissingOlderAndDamagedFilesAndKeepsNewerOnes) {
   using K = Stat::Kind;
   constexpr int64_t t = 1000000000;
