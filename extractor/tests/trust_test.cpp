@@ -243,8 +243,7 @@ TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
 }
 
 TEST(Trust, NamesAreCheckedByTheFoldersTheyHoldNotByTheDirectorysSize) {
-  // 600 files, each path 170 folders deep and its own: 102,600 names in a
-  // directory of 235 KB, which holds room for a twentieth of them.
+  // 600 files 170 folders deep, each path its own: 102,600 names in a 235 KB directory.
   std::vector<std::pair<std::string, std::string>> files;
   for (int i = 0; i < 600; ++i) {
     std::string path = std::to_string(i);
@@ -252,8 +251,7 @@ TEST(Trust, NamesAreCheckedByTheFoldersTheyHoldNotByTheDirectorysSize) {
     files.push_back({path + "/f", "x"});
   }
   CrashingHost h;
-  const Outcome r = unpack(h, zip_of(files));
-  EXPECT_EQ(r.rc, kExitOk) << r.err;
+  EXPECT_EQ(unpack(h, zip_of(files)).err, "");
 }
 
 TEST(Trust, AnUpdateWritesMissingOlderAndDamagedFilesAndKeepsNewerOnes) {
