@@ -5,8 +5,10 @@ namespace rdz::cli {
 const char kUsage[] =
     "usage: ruduvizide [-u] [-q | -qq] [-d DIR]\n"
     "Unpacks the archive carried in this program.\n"
-    "  -d DIR  unpack into DIR, creating it when missing (default: current directory)\n"
-    "  -u      update: replace only files that are missing or older than the archive's\n"
+    "  -d DIR  unpack into DIR, creating it and its parents when missing\n"
+    "          (default: current directory)\n"
+    "  -u      update: write only files that are missing, older than the archive's,\n"
+    "          or of its time but another size (damaged); a newer file stays\n"
     "  -q      print one summary line; -qq prints errors only\n";
 
 int split(std::string_view line, char* storage, size_t storage_size,

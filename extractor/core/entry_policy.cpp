@@ -53,4 +53,15 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   return Kind::file;
 }
 
+Update judge_update(const Stat& st, int64_t entry_time, bool dos_only, uint64_t entry_size) {
+  if (st.kind != Stat::Kind::file) return Update::write;
+  const int64_t d = st.mtime - entry_time;
+  auto near = [](int64_t x) { return x >= -2 && x <= 2; };
+  if (near(d) || (dos_only && (near(d - 3600) || near(d + 3600)))) {
+    // A time alone could belong to a file that a power cut left torn.
+    return st.size == entry_size ? Update::same : Update::write;
+  }
+  return d > 0 ? Update::newer : Update::write;
+}
+
 }  // namespace rdz

@@ -32,26 +32,69 @@ std::string_view Extraction::display_name(const zip::Entry& e, Workspace& ws, ch
   return {shown, names::printable(e.name, shown, cap, true)};
 }
 
+bool Extraction::judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exact,
+                       MayLandOnOneFile* paths) {
+  Workspace& ws = *ws_[0];
+  size_t rel_len;
+  Refusal r;
+  Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
+  const std::string_view rel(ws.rel_, rel_len);
+  if (!r.reason) {
+    switch (exact.add(rel, kind == Kind::dir)) {
+      case NamesGivenTwice::Result::fresh: break;
+      case NamesGivenTwice::Result::twice:
+        r.reason = "another entry names the same file (letter case aside)";
+        break;
+      case NamesGivenTwice::Result::full: {
+        Line l;
+        l << kProg << "too many files and folders to check their names (more than "
+          << static_cast<uint64_t>(NamesGivenTwice::kMostNames) << "); nothing was unpacked\n";
+        rep_.error(l.view());
+        return false;
+      }
+    }
+  }
+  if (r.reason) {
+    // Every refusal counts; the first ones are named, the rest summed up,
+    // so that a hostile archive cannot bury the console in lines.
+    if (++t_.refused > kMostRefusalsShown) return true;
+    char shown[512];
+    Line l;
+    l << kProg << display_name(e, ws, shown, sizeof shown)
+      << ": refused: " << std::string_view(r.reason);
+    if (r.method) l << " " << static_cast<uint64_t>(r.method);
+    l << "\n";
+    rep_.error(l.view());
+    return true;
+  }
+  if (kind == Kind::file) {
+    ++files_;
+    bytes_ = add_capped(bytes_, e.usize);
+    note_size(index, e.usize);
+  }
+  if (paths && !paths->clash()) paths->add(rel, kind == Kind::dir);
+  return true;
+}
+
 int Extraction::check_all() {
   Workspace& ws = *ws_[0];
   zip::Cursor cur(src_, ar_, ws.cd_, sizeof ws.cd_);
-  // Room for four slots a record, which the directory's size bounds; half of
-  // them may fill before the set gives up.
+  // Each record names one file or folder at least, and takes this much room.
+  const uint64_t records = (ar_.cd_end - ar_.cd_begin) / zip::kCentralSize + 1;
+  // Four slots a record in the Workspace's share; a full set unpacks in order.
   std::optional<MayLandOnOneFile> paths;
   if (count_ > 1) {
-    const uint64_t records = (ar_.cd_end - ar_.cd_begin) / 46 + 1;
     size_t slots = 1024;
     while (slots < Workspace::kNameSlots && slots / 4 < records) slots *= 2;
     paths.emplace(ws.names_, slots);
   }
-  NamesGivenTwice exact((ar_.cd_end - ar_.cd_begin) / 46 + 1);
+  NamesGivenTwice exact(records);
   // Local headers and data of all entries, at least: more than lies in front
   // of the directory means entries share or overlap their data, the way an
   // archive writes gigabytes from kilobytes.
   uint64_t claimed = 0;
   zip::Entry e;
   bool done = false;
-  char shown[512];
   while (true) {
     zip::Error err = cur.next(&e, &done);
     if (err != zip::Error::none) {
@@ -62,47 +105,15 @@ int Extraction::check_all() {
       return kExitArchive;
     }
     if (done) break;
-    claimed = add_capped(claimed, add_capped(30 + e.name.size(), e.csize));
-    size_t rel_len;
-    Refusal r;
-    Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
-    if (!r.reason) {
-      switch (exact.add({ws.rel_, rel_len}, kind == Kind::dir)) {
-        case NamesGivenTwice::Result::fresh:
-          break;
-        case NamesGivenTwice::Result::twice:
-          r.reason = "another entry names the same file (letter case aside)";
-          break;
-        case NamesGivenTwice::Result::full: {
-          Line l;
-          l << kProg << "too many entries to check their names (more than "
-            << static_cast<uint64_t>(NamesGivenTwice::kMostSlots / 8) << "); nothing was unpacked\n";
-          rep_.error(l.view());
-          return kExitEntries;
-        }
-      }
-    }
-    if (r.reason) {
-      // Every refusal counts; the first ones are named, the rest summed up,
-      // so that a hostile archive cannot bury the console in lines.
-      if (++t_.refused > kMostRefusalsShown) continue;
-      Line l;
-      l << kProg << display_name(e, ws, shown, sizeof shown)
-        << ": refused: " << std::string_view(r.reason);
-      if (r.method) l << " " << static_cast<uint64_t>(r.method);
-      l << "\n";
-      rep_.error(l.view());
-      continue;
-    }
-    if (kind == Kind::file) {
-      ++files_;
-      bytes_ = add_capped(bytes_, e.usize);
-      note_size(cur.index() - 1, e.usize);
-    }
-    if (paths && !paths->clash()) paths->add({ws.rel_, rel_len}, kind == Kind::dir);
+    claimed = add_capped(claimed, add_capped(zip::kLocalSize + e.name.size(), e.csize));
+    if (!judge(e, cur.index() - 1, exact, paths ? &*paths : nullptr)) return kExitEntries;
   }
   entries_ = cur.index();
   ordered_ = !paths || paths->clash();
+  return verdict(claimed);
+}
+
+int Extraction::verdict(uint64_t claimed) {
   if (claimed > ar_.cd_begin - ar_.base) {
     rep_.error(
         "ruduvizide: damaged archive: entries overlap (their headers and data add up to more "
@@ -157,42 +168,47 @@ bool Extraction::prepare_target(std::string_view target) {
   return true;
 }
 
-int Extraction::run(std::string_view target, Totals* totals) {
-  int rc = kExitOk;
+int Extraction::open_and_check() {
   bool ready = count_ > 0;
   for (unsigned i = 0; i < count_ && ready; ++i) ready = ws_[i] && ws_[i]->ready();
   if (!ready) {
     rep_.error("ruduvizide: out of memory\n");
-    rc = kExitInternal;
-  } else if (zip::Error err = zip::open(src_, &ar_, ws_[0]->cd_, sizeof ws_[0]->cd_);
-             err != zip::Error::none) {
+    return kExitInternal;
+  }
+  const zip::Error err = zip::open(src_, &ar_, ws_[0]->cd_, sizeof ws_[0]->cd_);
+  if (err != zip::Error::none) {
     Line l;
     l << kProg << "cannot read the archive: " << std::string_view(zip::describe(err)) << "\n";
     rep_.error(l.view());
-    rc = kExitArchive;
-  } else if ((rc = check_all()) != kExitOk) {
-    // reported
-  } else if (!prepare_target(target)) {
-    rc = kExitTarget;
-  } else {
-    rc = unpack_all(plan_workers());
-    host_.close_dir(target_);
-    if (opt_.quiet < 2) {
-      Line l;
-      l << kProg << t_.files << (t_.files == 1 ? " file" : " files") << " unpacked ("
-        << t_.bytes << " bytes)";
-      if (opt_.update) l << ", " << t_.skipped << " up to date";
-      l << ", " << t_.dirs << (t_.dirs == 1 ? " directory" : " directories");
-      l << "\n";
-      rep_.info(l.view());
-    }
-    if (t_.failed) {
-      Line l;
-      l << kProg << t_.failed << (t_.failed == 1 ? " entry was" : " entries were")
-        << " not unpacked\n";
-      rep_.error(l.view());
-    }
+    return kExitArchive;
   }
+  return check_all();
+}
+
+int Extraction::unpack_and_report() {
+  const int rc = unpack_all(plan_workers());
+  host_.close_dir(target_);
+  if (opt_.quiet < 2) {
+    Line l;
+    l << kProg << t_.files << (t_.files == 1 ? " file" : " files") << " unpacked ("
+      << t_.bytes << " bytes)";
+    if (opt_.update) l << ", " << t_.skipped << " up to date";
+    l << ", " << t_.dirs << (t_.dirs == 1 ? " directory" : " directories");
+    l << "\n";
+    rep_.info(l.view());
+  }
+  if (t_.failed) {
+    Line l;
+    l << kProg << t_.failed << (t_.failed == 1 ? " entry was" : " entries were")
+      << " not unpacked\n";
+    rep_.error(l.view());
+  }
+  return rc;
+}
+
+int Extraction::run(std::string_view target, Totals* totals) {
+  int rc = open_and_check();
+  if (rc == kExitOk) rc = prepare_target(target) ? unpack_and_report() : kExitTarget;
   if (totals) *totals = t_;
   return rc;
 }

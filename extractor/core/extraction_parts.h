@@ -7,6 +7,9 @@
 #include <string_view>
 
 #include "extraction.h"
+#include "key_set.h"
+#include "may_land_on_one_file.h"
+#include "names_given_twice.h"
 #include "window.h"
 
 namespace rdz {
@@ -47,8 +50,16 @@ class Extraction {
   static constexpr size_t kFirst = 16;
   static constexpr uint64_t kFirstMin = 1 << 20;
 
+  int open_and_check();
+  int unpack_and_report();
   // Pass one: the whole directory, read and judged without touching the disk.
   int check_all();
+  // One entry: refused (and said so) or counted. False when names can no
+  // longer be checked, which refuses the archive.
+  bool judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exact, MayLandOnOneFile* paths);
+  // What the checks over the whole archive found, said: `claimed` bytes of
+  // local headers and data.
+  int verdict(uint64_t claimed);
   void note_size(uint64_t index, uint64_t size);
   unsigned plan_workers() const;
   bool prepare_target(std::string_view target);
@@ -79,9 +90,21 @@ class Extraction {
 
   // Directories cleared of leftovers in this run, by the hash of their path.
   static constexpr size_t kSwept = 4096;
-  uint64_t swept_[kSwept] = {};
+  uint64_t swept_slots_[kSwept];
+  KeySet swept_{swept_slots_, kSwept};
   bool first_sweep(std::string_view rel);
   void out_of_space();
+
+  // What the run may still spend waiting for files held for a moment, all
+  // workers together: a local user who holds files open must not be able to
+  // stall an installation for longer than a scanner would.
+  static constexpr int kMostWaitMs = 1000;
+  std::atomic<int> wait_left_ms_{kMostWaitMs};
+  // Whether `e` says that someone holds the file open, which may pass.
+  bool in_use(Err e);
+  // How long to wait before trying again after `e`, at most `want` ms; 0
+  // when `e` cannot pass by itself or the run has waited enough.
+  unsigned wait_for(Err e, unsigned want);
 
   // Learnt in pass one.
   uint64_t entries_ = 0;  // records in the directory
@@ -127,7 +150,8 @@ class Worker {
   // Closes `d` unless the worker still needs it.
   void release(Handle d);
   void remove_leftovers();
-  static void leftover(void* self, const char* name);
+  struct Sweep;
+  static void leftover(void* sweep, const char* name);
   // Flushes, then renames, the files of the batch, then flushes the
   // directories that got new names.
   void commit();

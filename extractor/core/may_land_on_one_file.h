@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
+
+#include "key_set.h"
 
 namespace rdz {
 
@@ -18,13 +18,11 @@ namespace rdz {
 // merges more paths than Windows would; the two letters whose capitals are
 // ASCII, dotless i and long s, never get here: names equal in Windows'
 // letter case are refused first), and a name with '~' in it could be the
-// short name of another. Keys live in a fixed open-addressed
-// table; a full table counts as a clash, since nothing more can be told.
+// short name of another. A full set counts as a clash, since nothing more
+// can be told.
 class MayLandOnOneFile {
  public:
-  MayLandOnOneFile(uint64_t* slots, size_t count) : slots_(slots), mask_(count - 1) {
-    std::memset(slots_, 0, count * sizeof *slots_);
-  }
+  MayLandOnOneFile(uint64_t* slots, size_t count) : set_(slots, count) {}
 
   // False once some path may be reached by two entries of which one is a
   // file (two directory entries for one directory are harmless).
@@ -54,26 +52,17 @@ class MayLandOnOneFile {
  private:
   static constexpr uint64_t kFnvBasis = 0xcbf29ce484222325ULL, kFnvPrime = 0x100000001b3ULL;
 
+  // The mark tells directories.
   void insert(uint64_t key, bool dir) {
-    key &= ~uint64_t{1};  // the low bit tells directories
-    if (key == 0) key = 2;  // 0 marks a free slot
-    size_t i = static_cast<size_t>((key ^ (key >> 29)) * 0x9e3779b97f4a7c15ULL >> 24) & mask_;
-    for (; slots_[i] != 0; i = (i + 1) & mask_) {
-      if ((slots_[i] & ~uint64_t{1}) == key) {
-        if (!dir || !(slots_[i] & 1)) clash_ = true;
-        return;
-      }
+    bool was_dir = false;
+    switch (set_.put((key & ~uint64_t{1}) | (dir ? 1 : 0), &was_dir)) {
+      case KeySet::Put::added: break;
+      case KeySet::Put::found: clash_ = clash_ || !dir || !was_dir; break;
+      case KeySet::Put::full: clash_ = true; break;
     }
-    if (++used_ > (mask_ + 1) / 2) {
-      clash_ = true;
-      return;
-    }
-    slots_[i] = key | (dir ? 1 : 0);
   }
 
-  uint64_t* slots_;
-  size_t mask_;
-  size_t used_ = 0;
+  KeySet set_;
   bool clash_ = false;
 };
 

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
+#include "key_set.h"
 #include "upcase.h"
 
 namespace rdz {
@@ -16,19 +16,19 @@ namespace rdz {
 // of the two would be "the" file is anybody's guess. Directories named twice
 // are harmless; a file where a directory is named or implied is not. Keys are
 // 64-bit hashes: two different names share one by accident about once in
-// 10^19 pairs. The table is sized from the directory's size and capped, so a
-// directory too large for it is refused rather than left unchecked.
+// 10^19 pairs. The set starts at the size the directory's records call for
+// and grows with the files and folders the names really hold, up to a fixed
+// memory cap; an archive holding more is refused rather than left unchecked.
 class NamesGivenTwice {
  public:
-  // Four slots a record: one for the path, the rest for the directories it
-  // implies; half may fill.
   static constexpr size_t kMostSlots = size_t{1} << 21;  // 16 MiB
+  static constexpr size_t kMostNames = kMostSlots / 2;   // files and folders
 
   explicit NamesGivenTwice(uint64_t records) {
     size_t want = 1024;
-    while (want < kMostSlots && want / 8 < records) want *= 2;
-    slots_ = static_cast<uint64_t*>(std::calloc(want, sizeof *slots_));
-    mask_ = slots_ ? want - 1 : 0;
+    while (want < kMostSlots && want / 2 < records) want *= 2;
+    slots_ = static_cast<uint64_t*>(std::malloc(want * sizeof *slots_));
+    if (slots_) set_.move_to(slots_, want);
   }
   ~NamesGivenTwice() { std::free(slots_); }
   NamesGivenTwice(const NamesGivenTwice&) = delete;
@@ -64,26 +64,29 @@ class NamesGivenTwice {
  private:
   static constexpr uint64_t kFnvBasis = 0xcbf29ce484222325ULL, kFnvPrime = 0x100000001b3ULL;
 
+  // The mark tells directories.
   Result insert(uint64_t key, bool dir) {
-    key ^= key >> 31;
-    key *= 0x7fb5d329728ea185ULL;
-    key ^= key >> 27;
-    key &= ~uint64_t{1};  // the low bit tells directories
-    if (key == 0) key = 2;
-    size_t i = static_cast<size_t>(key >> 20) & mask_;
-    for (; slots_[i] != 0; i = (i + 1) & mask_) {
-      if ((slots_[i] & ~uint64_t{1}) != key) continue;
-      if (dir && (slots_[i] & 1)) return Result::fresh;
-      return Result::twice;
-    }
-    if (++used_ > (mask_ + 1) / 2) return Result::full;
-    slots_[i] = key | (dir ? 1 : 0);
-    return Result::fresh;
+    key = (key & ~uint64_t{1}) | (dir ? 1 : 0);
+    bool was_dir = false;
+    KeySet::Put p = set_.put(key, &was_dir);
+    if (p == KeySet::Put::full && grow()) p = set_.put(key, &was_dir);
+    if (p == KeySet::Put::full) return Result::full;
+    return p == KeySet::Put::found && !(dir && was_dir) ? Result::twice : Result::fresh;
+  }
+
+  bool grow() {
+    const size_t now = set_.slots();
+    if (now >= kMostSlots) return false;
+    auto* more = static_cast<uint64_t*>(std::malloc(2 * now * sizeof(uint64_t)));
+    if (more == nullptr) return false;
+    set_.move_to(more, 2 * now);
+    std::free(slots_);
+    slots_ = more;
+    return true;
   }
 
   uint64_t* slots_ = nullptr;
-  size_t mask_ = 0;
-  size_t used_ = 0;
+  KeySet set_;
 };
 
 }  // namespace rdz

@@ -84,24 +84,9 @@ void Extraction::out_of_space() {
 bool Extraction::first_sweep(std::string_view rel) {
   uint64_t h = 0xcbf29ce484222325ULL;
   for (char c : rel) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-  h |= 1;  // 0 marks a free slot
   HostLock hold(host_);
-  // A full table sweeps again: that costs time, never a file.
-  for (size_t i = h % kSwept, n = 0; n < kSwept; i = (i + 1) % kSwept, ++n) {
-    if (swept_[i] == h) return false;
-    if (swept_[i] == 0) {
-      swept_[i] = h;
-      return true;
-    }
-  }
-  return true;
-}
-
-void Extraction::changed(zip::Error err) {
-  if (stop_.exchange(true)) return;  // told once is enough
-  Line l;
-  l << kProg << "archive changed while unpacking: " << std::string_view(zip::describe(err)) << "\n";
-  rep_.error(l.view());
+  // A full set sweeps again: that costs time, never a file.
+  return swept_.put(h) != KeySet::Put::found;
 }
 
 int Extraction::unpack_all(unsigned workers) {

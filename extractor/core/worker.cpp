@@ -56,17 +56,38 @@ void Worker::entry_error(std::string_view what, std::string_view detail, Err e) 
   x_.rep_.error(l.view());
 }
 
+bool Extraction::in_use(Err e) {
+  // A directory or a read-only file stays what it is, and another run's
+  // temporary stays held while that run goes on: only a file someone holds
+  // open (an antivirus, an indexer, a program) may be free a moment later.
+  if (e == kErrDirInTheWay || e == kErrReadOnly || e == kErrLiveTemp) return false;
+  return host_.kind_of(e) == ErrKind::busy;
+}
+
+unsigned Extraction::wait_for(Err e, unsigned want) {
+  if (!in_use(e)) return 0;
+  int left = wait_left_ms_.load(std::memory_order_relaxed), take;
+  do {
+    if (left <= 0) return 0;
+    take = left < static_cast<int>(want) ? left : static_cast<int>(want);
+  } while (!wait_left_ms_.compare_exchange_weak(left, left - take, std::memory_order_relaxed));
+  return static_cast<unsigned>(take);
+}
+
 template <class Op>
 Err Worker::patiently(Op op) {
   // An antivirus or indexer holds a fresh file for a few milliseconds; a
   // program that loaded a library holds it until it ends. Wait out the first
-  // kind, an eighth of a second in all, and report the second.
+  // kind, an eighth of a second a file and a second a run at most, and
+  // report the second.
   constexpr int kTries = 7;
   unsigned delay_ms = 2;
   for (int i = 1;; ++i, delay_ms *= 2) {
     Err e = op();
-    if (e == 0 || i == kTries || x_.host_.kind_of(e) != ErrKind::busy) return e;
-    x_.host_.sleep_ms(delay_ms);
+    if (e == 0 || i == kTries) return e;
+    const unsigned ms = x_.wait_for(e, delay_ms);
+    if (ms == 0) return e;
+    x_.host_.sleep_ms(ms);
   }
 }
 
@@ -143,13 +164,42 @@ void Worker::release(Handle d) {
   if (d != kNoHandle && d != x_.target_ && d != dir_ && !held(d)) x_.host_.close_dir(d);
 }
 
-void Worker::leftover(void* self, const char* name) {
-  auto* w = static_cast<Worker*>(self);
-  if (!is_leftover(name, w->x_.run_id_)) return;
-  w->patiently([&] { return w->x_.host_.remove_leftover(w->dir_, name); });
+// What one directory's sweep could not remove: counted, and the first named.
+struct Worker::Sweep {
+  Worker& w;
+  uint64_t kept = 0;
+  Err err = 0;
+  char first[kTempNameLen + 1] = {};
+};
+
+void Worker::leftover(void* sweep, const char* name) {
+  auto* s = static_cast<Sweep*>(sweep);
+  Worker& w = s->w;
+  if (!is_leftover(name, w.x_.run_id_)) return;
+  const Err e = w.patiently([&] { return w.x_.host_.remove_leftover(w.dir_, name); });
+  // A running extraction's temporary is that run's business.
+  if (e == 0 || e == kErrLiveTemp) return;
+  if (s->kept++ == 0) {
+    s->err = e;
+    const size_t n = std::strlen(name);  // a leftover's name is never longer than ours
+    std::memcpy(s->first, name, n < kTempNameLen ? n : kTempNameLen);
+  }
 }
 
-void Worker::remove_leftovers() { x_.host_.list_dir(dir_, &Worker::leftover, this); }
+void Worker::remove_leftovers() {
+  Sweep s{*this};
+  x_.host_.list_dir(dir_, &Worker::leftover, &s);
+  if (s.kept == 0) return;
+  // Once a directory, however many: they cost disk space, never a file.
+  char text[256], shown[512];
+  x_.host_.error_text(s.err, text, sizeof text);
+  const size_t shown_len = names::printable({ws_.dir_rel_, dir_len_}, shown, sizeof shown);
+  Line l;
+  l << kProg << (dir_len_ ? std::string_view(shown, shown_len) : std::string_view("."))
+    << ": " << s.kept << (s.kept == 1 ? " leftover temporary" : " leftover temporaries")
+    << " not removed (" << std::string_view(s.first) << ": " << std::string_view(text) << ")\n";
+  x_.rep_.error(l.view());
+}
 
 void Worker::discard(Workspace::Pending& p) {
   x_.host_.close(p.f);
@@ -183,7 +233,7 @@ void Worker::commit() {
     const char* leaf = p.rel + p.leaf_at;
     e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
     if (e) {
-      if (host.kind_of(e) == ErrKind::busy) {
+      if (x_.in_use(e)) {
         entry_error("cannot replace file",
                     "it is in use: a library stays locked while a running program has it "
                     "loaded; close the programs that use the libraries, then run again", e);
@@ -303,12 +353,12 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     Stat st;
     Err err = host.stat(dir_, leaf, &st);
     if (err) return entry_error("cannot check existing file", "", err), false;
-    // A time alone could belong to a file that a power cut left torn.
-    if (st.kind == Stat::Kind::file && st.mtime >= mtime && st.size == e.usize) {
+    const Update u = judge_update(st, mtime, !e.has_unix_mtime, e.usize);
+    if (u != Update::write) {
       ++t_.skipped;
       if (x_.opt_.quiet == 0) {
         Line l;
-        l << " up to date: " << current_ << "\n";
+        l << (u == Update::same ? " up to date: " : " newer kept: ") << current_ << "\n";
         x_.rep_.info(l.view());
       }
       return true;
@@ -375,6 +425,13 @@ void Worker::unpack(const zip::Entry& e) {
   current_ = {shown_, names::printable({ws_.rel_, rel_len}, shown_, sizeof shown_)};
   bool ok = kind == Kind::dir ? unpack_dir(rel_len) : unpack_file(e, rel_len);
   if (!ok) ++t_.failed;
+}
+
+void Extraction::changed(zip::Error err) {
+  if (stop_.exchange(true)) return;  // told once is enough
+  Line l;
+  l << kProg << "archive changed while unpacking: " << std::string_view(zip::describe(err)) << "\n";
+  rep_.error(l.view());
 }
 
 void Worker::run() {

@@ -19,8 +19,6 @@ constexpr uint32_t kSigLocator64 = 0x07064b50;
 constexpr size_t kEndSize = 22;
 constexpr size_t kLocatorSize = 20;
 constexpr size_t kEnd64Size = 56;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kLocalSize = 30;
 
 uint16_t u16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t u32(const unsigned char* p) {

@@ -90,8 +90,13 @@ struct Entry {
   unsigned host() const { return made_by >> 8; }
 };
 
-// A record holds a 46-byte header and three fields of at most 64 KiB each.
-constexpr size_t kMaxRecord = 46 + 3 * 65535;
+// The fixed parts of a central directory record and of a local header, in
+// front of their variable fields.
+constexpr size_t kCentralSize = 46;
+constexpr size_t kLocalSize = 30;
+
+// A record holds its header and three fields of at most 64 KiB each.
+constexpr size_t kMaxRecord = kCentralSize + 3 * 65535;
 
 // Walks the central directory one record at a time through a window of the
 // caller's buffer (at least kMaxRecord bytes). An Entry's views point into
