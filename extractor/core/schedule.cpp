@@ -74,29 +74,6 @@ bool Extraction::claim(Run* run, uint64_t* index) {
   }
 }
 
-void Extraction::out_of_space() {
-  // The rest cannot succeed either: one line for them all.
-  if (full_.exchange(true)) return;
-  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
-             "was removed\n");
-}
-
-bool Extraction::first_sweep(std::string_view rel) {
-  uint64_t h = 0xcbf29ce484222325ULL;
-  for (char c : rel) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-  h |= 1;  // 0 marks a free slot
-  HostLock hold(host_);
-  // A full table sweeps again: that costs time, never a file.
-  for (size_t i = h % kSwept, n = 0; n < kSwept; i = (i + 1) % kSwept, ++n) {
-    if (swept_[i] == h) return false;
-    if (swept_[i] == 0) {
-      swept_[i] = h;
-      return true;
-    }
-  }
-  return true;
-}
-
 void Extraction::changed(zip::Error err) {
   if (stop_.exchange(true)) return;  // told once is enough
   Line l;

@@ -14,18 +14,22 @@
 namespace rdz {
 namespace {
 
-constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28;
+constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28, kMissing = 2;
 
 // Files and directories in memory, each with what a crash would leave of
 // it: data only once flushed, names only once their directory is flushed.
+// Node 0 is the current directory. A flush reaches only the file system of
+// the first handle it is given, as one syncfs does.
 class CrashingHost final : public Host {
  public:
   struct Node {
     bool dir;
+    uint64_t dev;
     std::string data, kept_data;
     std::map<std::string, int> names, kept_names;
   };
-  std::vector<Node> nodes = std::vector<Node>(1, Node{true, {}, {}, {}, {}});
+  std::vector<Node> nodes = std::vector<Node>(1, Node{true, 0, {}, {}, {}, {}});
+  std::string mount_point = "d";  // a directory of this name is another file system
   long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0;
   unsigned slept_ms = 0, serial = 0;
 
@@ -46,16 +50,35 @@ class CrashingHost final : public Host {
     return out;
   }
   int add(Handle d, const char* name, bool dir) {
-    nodes.push_back(Node{dir, {}, {}, {}, {}});
+    nodes.push_back(Node{dir, nodes[d].dev + (dir && name == mount_point), {}, {}, {}, {}});
     return nodes[d].names[name] = static_cast<int>(nodes.size() - 1);
   }
+  // The node `path` names, or -1.
+  int find(const std::string& path) {
+    int at = 0;
+    for (size_t i = 0, j; at >= 0 && path != "." && i <= path.size(); i = j + 1) {
+      j = std::min(path.find('/', i), path.size());
+      auto it = nodes[at].names.find(path.substr(i, j - i));
+      at = it == nodes[at].names.end() ? -1 : it->second;
+    }
+    return at;
+  }
+  bool same_dev(const Handle* h, size_t i) { return nodes[h[i]].dev == nodes[h[0]].dev; }
 
   void error_text(Err e, char* buf, size_t cap) override { snprintf(buf, cap, "error %ld", e); }
   ErrKind kind_of(Err e) override {
-    return e == kNoSpace ? ErrKind::no_space : e == kBusy ? ErrKind::busy : ErrKind::other;
+    return e == kNoSpace ? ErrKind::no_space : e == kBusy ? ErrKind::busy
+         : e == kMissing ? ErrKind::missing : ErrKind::other;
   }
-  Err make_dir(const char*, bool* made) override { return *made = false, 0; }
-  Err open_target(const char*, Handle* d) override { return *d = 0, step(); }
+  Err make_dir(const char* path, bool* made) override {
+    const std::string p = path;
+    const size_t cut = p.rfind('/') + 1;  // 0 without one
+    const int up = cut ? find(p.substr(0, cut - 1)) : 0;
+    if (up < 0) return kMissing;
+    if (!(*made = find(p) < 0)) return nodes[find(p)].dir ? 0 : kErrNotDir;
+    return step() ?: (add(up, p.c_str() + cut, true), 0);
+  }
+  Err open_target(const char* path, Handle* d) override { return *d = find(path), step(); }
   Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
     *made = !nodes[d].names.count(name);
     *out = *made ? add(d, name, true) : nodes[d].names[name];
@@ -67,7 +90,9 @@ class CrashingHost final : public Host {
     return step();
   }
   Err flush_dirs(const Handle* d, size_t n) override {
-    for (size_t i = 0; i < n && !step(); ++i) nodes[d[i]].kept_names = nodes[d[i]].names;
+    for (size_t i = 0; i < n && !step(); ++i) {
+      if (same_dev(d, i)) nodes[d[i]].kept_names = nodes[d[i]].names;
+    }
     return crash_at >= 0 && steps > crash_at ? kIo : 0;
   }
   Err create_new(Handle d, const char* name, Handle* f) override {
@@ -82,7 +107,7 @@ class CrashingHost final : public Host {
     if (flush_error) return flush_error;
     for (size_t i = 0; i < n; ++i) {
       if (Err e = step()) return e;
-      nodes[f[i]].kept_data = nodes[f[i]].data;
+      if (same_dev(f, i)) nodes[f[i]].kept_data = nodes[f[i]].data;
     }
     return 0;
   }
@@ -93,7 +118,7 @@ class CrashingHost final : public Host {
   Err close(Handle) override { return 0; }
   Err remove_file(Handle d, const char* name) override { return nodes[d].names.erase(name), step(); }
   Err remove_leftover(Handle d, const char* name) override { return remove_file(d, name); }
-  Err device_of(Handle, bool, uint64_t* dev) override { return *dev = 0, 0; }
+  Err device_of(Handle h, bool, uint64_t* dev) override { return *dev = nodes[h].dev, 0; }
   Err stat(Handle d, const char* name, Stat* st) override {
     *st = Stat{};
     if (!nodes[d].names.count(name)) return 0;
@@ -149,7 +174,7 @@ Outcome unpack(CrashingHost& host, const std::string& zip, bool update = false) 
   opt.update = update;
   opt.quiet = 2;
   Outcome o;
-  o.rc = extract(host, src, "t", opt, &one, 1, o);
+  o.rc = extract(host, src, "p/q/t", opt, &one, 1, o);
   return o;
 }
 
@@ -187,17 +212,17 @@ TEST(Trust, ABusyFileIsRetriedBrieflyThenReportedByName) {
                        "a running program has it loaded; close the programs"), r.err.npos) << r.err;
   h.flush_error = kIo;  // a file not known to be on disk gets no final name
   EXPECT_EQ(unpack(h, zip_of({{"new.dll", "x"}})).rc, kExitEntries);
-  EXPECT_EQ(h.nodes[0].names.count("new.dll"), 0u);
+  EXPECT_EQ(h.find("p/q/t/new.dll"), -1);
 }
 
 TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {
   CrashingHost h;
   ASSERT_EQ(unpack(h, kSmall).rc, kExitOk);
-  auto& d = h.nodes[h.nodes[0].names["d"]].names;
-  d[".rdz-0123abcd.tmp"] = d[".rdz-0123abcd0123abcd.tmp"] = d["own.rdz-1.tmp"] = 0;
+  auto d = [&]() -> auto& { return h.nodes[h.find("p/q/t/d")].names; };
+  d()[".rdz-0123abcd.tmp"] = d()[".rdz-0123abcd0123abcd.tmp"] = d()["own.rdz-1.tmp"] = 0;
   ASSERT_EQ(unpack(h, kSmall, true).rc, kExitOk);
-  EXPECT_EQ(d.size(), 3u);  // b.txt, e/ and the user's own file
-  EXPECT_TRUE(d.count("own.rdz-1.tmp"));
+  EXPECT_EQ(d().size(), 3u);  // b.txt, e/ and the user's own file
+  EXPECT_TRUE(d().count("own.rdz-1.tmp"));
 }
 
 TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
