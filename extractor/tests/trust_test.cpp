@@ -30,7 +30,7 @@ class CrashingHost final : public Host {
   };
   std::vector<Node> nodes = std::vector<Node>(1, Node{true, 0, {}, {}, {}, {}});
   std::string mount_point = "d";  // a directory of this name is another file system
-  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0;
+  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0, swept = 0;
   unsigned slept_ms = 0, serial = 0;
 
   // Forgets everything not yet on disk, as after a power cut.
@@ -96,6 +96,7 @@ class CrashingHost final : public Host {
     return crash_at >= 0 && steps > crash_at ? kIo : 0;
   }
   Err create_new(Handle d, const char* name, Handle* f) override {
+    if (swept > 0) return --swept, kMissing;  // another run's sweep came first
     return nodes[d].names.count(name) ? kExists : step() ?: (*f = add(d, name, false), 0);
   }
   Err write_all(Handle f, const void* buf, size_t n) override {
@@ -213,6 +214,12 @@ TEST(Trust, ABusyFileIsRetriedBrieflyThenReportedByName) {
   h.flush_error = kIo;  // a file not known to be on disk gets no final name
   EXPECT_EQ(unpack(h, zip_of({{"new.dll", "x"}})).rc, kExitEntries);
   EXPECT_EQ(h.find("p/q/t/new.dll"), -1);
+}
+
+TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
+  CrashingHost h;
+  h.swept = 2;
+  EXPECT_EQ(unpack(h, kSmall).rc, kExitOk);
 }
 
 TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {
