@@ -99,9 +99,29 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   return 0;
 }
 
+// Locks the whole file for as long as this open file description lives, so
+// that another run, and another thread of this one, sees it held (OFD lock).
+static Err lock_whole(int fd, short type) {
+  struct ::flock l {};
+  l.l_type = type;
+  l.l_whence = SEEK_SET;
+  if (::fcntl(fd, F_OFD_SETLK, &l) == 0) return 0;
+  return errno == EAGAIN || errno == EACCES ? kErrLiveTemp : errno;
+}
+
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
   int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return errno;
+  // Held while it lives, so that no other run's sweep takes it for a
+  // leftover. A sweep that came between the creation and the lock holds it
+  // or has unlinked it: that name is lost, and ENOENT asks for another. A
+  // file system that keeps no locks leaves the temporary unheld.
+  struct ::stat st;
+  const Err e = lock_whole(fd, F_WRLCK);
+  if (e == kErrLiveTemp || (e == 0 && (::fstat(fd, &st) != 0 || st.st_nlink == 0))) {
+    ::close(fd);
+    return ENOENT;
+  }
   *f = fd;
   return 0;
 }
@@ -139,7 +159,34 @@ Err NativeHost::remove_file(Handle dir, const char* name) {
   return ::unlinkat(fd_of(dir), name, 0) == 0 ? 0 : errno;
 }
 
-Err NativeHost::remove_leftover(Handle dir, const char* name) { return remove_file(dir, name); }
+// Takes `name` in `dir`, open as `fd`, for a leftover only if it is a regular
+// file that no run holds, and the name still leads to it once it is locked.
+static Err claim_leftover(int dir, const char* name, int fd) {
+  struct ::stat held, named;
+  if (::fstat(fd, &held) != 0) return errno;
+  if (!S_ISREG(held.st_mode)) return ENOENT;
+  if (Err e = lock_whole(fd, F_RDLCK)) return e;
+  if (::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  return named.st_dev == held.st_dev && named.st_ino == held.st_ino ? 0 : ENOENT;
+}
+
+Err NativeHost::remove_leftover(Handle dir, const char* name) {
+  // Only a regular file can be a temporary. Anything else under such a name
+  // is not even opened (a FIFO would block the open, a device could act on
+  // it); one swapped in meanwhile is opened without blocking, then skipped.
+  // Such a thing stays, unsaid, and so does a name that vanished or moved
+  // on meanwhile: no killed run's file is left there to remove.
+  struct ::stat st;
+  if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? 0 : errno;
+  if (!S_ISREG(st.st_mode)) return 0;
+  const int fd = ::openat(fd_of(dir), name,
+                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  Err e = claim_leftover(fd_of(dir), name, fd);
+  if (e == 0 && ::unlinkat(fd_of(dir), name, 0) != 0) e = errno;
+  ::close(fd);
+  return e == ENOENT ? 0 : e;
+}
 
 Err NativeHost::device_of(Handle h, bool, uint64_t* dev) {
   struct ::stat st;

@@ -135,39 +135,6 @@ int Extraction::verdict(uint64_t claimed) {
   return kExitOk;
 }
 
-bool Extraction::prepare_target(std::string_view target) {
-  Workspace& ws = *ws_[0];
-  Line l;
-  size_t len = 0;
-  if (target.empty()) target = ".";
-  if (target.size() + names::kMaxName + 2 > sizeof ws.base_) {
-    l << kProg << "target directory name is too long\n";
-    rep_.error(l.view());
-    return false;
-  }
-  std::memcpy(ws.base_, target.data(), target.size());
-  len = target.size();
-  // "C:\libs\" and "C:\libs" are one directory; a root keeps its separator.
-  while (len > 1 && is_sep(ws.base_[len - 1])) --len;
-  if (kBackslashIsSeparator && len == 2 && ws.base_[1] == ':' && target.size() > 2) ++len;
-  ws.base_[len] = '\0';
-  Err e = ensure_dirs(host_, ws.base_, len);
-  if (e == 0) e = host_.open_target(ws.base_, &target_);
-  // Only this run's temporaries carry its number; older ones are leftovers.
-  if (e == 0) e = host_.random(&run_id_, sizeof run_id_);
-  if (e) {
-    char text[256];
-    host_.error_text(e, text, sizeof text);
-    l << kProg << "cannot create target directory " << std::string_view(ws.base_, len)
-      << ": " << std::string_view(text) << "\n";
-    rep_.error(l.view());
-    return false;
-  }
-  base_ = ws.base_;
-  base_len_ = len;
-  return true;
-}
-
 int Extraction::open_and_check() {
   bool ready = count_ > 0;
   for (unsigned i = 0; i < count_ && ready; ++i) ready = ws_[i] && ws_[i]->ready();

@@ -26,8 +26,10 @@ inline uint64_t add_capped(uint64_t a, uint64_t b) {
   return b > UINT64_MAX - a ? UINT64_MAX : a + b;
 }
 
-// Makes `p` (of length `len`) a directory, with whatever parents it lacks.
-Err ensure_dirs(Host& host, char* p, size_t len);
+// Puts the files (or directories, `dirs`) `h` on disk, one call to the host
+// for each file system among them: the host's flush may reach no further
+// than the file system of the first handle it is given. Reorders `h`.
+Err flush_each_device(Host& host, Handle* h, size_t n, bool dirs);
 
 class Worker;
 
@@ -139,7 +141,14 @@ class Worker {
   void unpack(const zip::Entry& e);
   bool unpack_file(const zip::Entry& e, size_t rel_len);
   bool unpack_dir(size_t rel_len);
+  // Creates a temporary of this run's in dir_ for `p`; reports a failure.
+  bool create_temp(Workspace::Pending& p);
+  // Writes the entry's data, found at `data`, to `out`, and checks it.
   Failure copy_data(const zip::Entry& e, uint64_t data, Handle out);
+  Failure copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+                      uint64_t* produced);
+  Failure copy_inflated(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+                        uint64_t* produced);
   // Makes ws_.rel_'s first `len` bytes the open directory dir_, one
   // component at a time from the target, following no link.
   bool enter_dir(size_t len);

@@ -96,15 +96,19 @@ class Host {
   virtual Err close_dir(Handle dir) = 0;
   // Calls fn(ctx, name) for each name in `dir`.
   virtual Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) = 0;
-  // Puts the names made in the `n` directories on disk.
+  // Puts the names made in the `n` directories, all on one file system
+  // (device_of), on disk.
   virtual Err flush_dirs(const Handle* dirs, size_t n) = 0;
 
-  // Creates `name` in `dir` for writing, failing if anything is there.
+  // Creates `name` in `dir` for writing, failing if anything is there, and
+  // holds it against remove_leftover until closed; fails as missing when
+  // another run's sweep took the name first.
   virtual Err create_new(Handle dir, const char* name, Handle* f) = 0;
   virtual Err write_all(Handle f, const void* buf, size_t n) = 0;
   // Sets the modification time (seconds since 1970 UTC) through the open handle.
   virtual Err set_mtime(Handle f, int64_t unix_seconds) = 0;
-  // Puts the data of all `n` files on disk; the first failure is returned.
+  // Puts the data of the `n` files, all on one file system (device_of), on
+  // disk; the first failure is returned.
   virtual Err flush_files(const Handle* f, size_t n) = 0;
   // Gives the file `f`, created as `temp` in `dir`, the name `final`
   // there, replacing a file of that name.

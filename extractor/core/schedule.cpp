@@ -74,21 +74,6 @@ bool Extraction::claim(Run* run, uint64_t* index) {
   }
 }
 
-void Extraction::out_of_space() {
-  // The rest cannot succeed either: one line for them all.
-  if (full_.exchange(true)) return;
-  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
-             "was removed\n");
-}
-
-bool Extraction::first_sweep(std::string_view rel) {
-  uint64_t h = 0xcbf29ce484222325ULL;
-  for (char c : rel) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
-  HostLock hold(host_);
-  // A full set sweeps again: that costs time, never a file.
-  return swept_.put(h) != KeySet::Put::found;
-}
-
 int Extraction::unpack_all(unsigned workers) {
   workers_ = workers;
   // Big entries first, in archive order, each worker's directory walk moving

@@ -9,40 +9,6 @@
 
 namespace rdz {
 
-Err ensure_dirs(Host& host, char* p, size_t len) {
-  bool made;
-  Err e = host.make_dir(p, &made);
-  if (e == 0 || host.kind_of(e) != ErrKind::missing) return e;
-  // Climb to the deepest ancestor that exists, then come back down.
-  size_t end = len;
-  while (true) {
-    size_t sep = end;
-    while (sep > 0 && !is_sep(p[sep - 1])) --sep;
-    if (sep == 0) return e;
-    --sep;
-    while (sep > 0 && is_sep(p[sep - 1])) --sep;
-    // Up to a root ("/", "C:\") and still missing: nothing more to make.
-    if (sep == 0 || (kBackslashIsSeparator && sep == 2 && p[1] == ':')) return e;
-    char saved = p[sep];
-    p[sep] = '\0';
-    e = host.make_dir(p, &made);
-    p[sep] = saved;
-    end = sep;
-    if (e == 0) break;
-    if (host.kind_of(e) != ErrKind::missing) return e;
-  }
-  for (size_t i = end + 1; i < len; ++i) {
-    if (is_sep(p[i]) && !is_sep(p[i - 1])) {
-      char saved = p[i];
-      p[i] = '\0';
-      e = host.make_dir(p, &made);
-      p[i] = saved;
-      if (e) return e;
-    }
-  }
-  return host.make_dir(p, &made);
-}
-
 void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
   Line l;
   l << kProg << current_ << ": " << what;
@@ -89,6 +55,13 @@ Err Worker::patiently(Op op) {
     if (ms == 0) return e;
     x_.host_.sleep_ms(ms);
   }
+}
+
+void Extraction::out_of_space() {
+  // The rest cannot succeed either: one line for them all.
+  if (full_.exchange(true)) return;
+  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
+             "was removed\n");
 }
 
 bool Worker::check_space(Err e) {
@@ -164,6 +137,14 @@ void Worker::release(Handle d) {
   if (d != kNoHandle && d != x_.target_ && d != dir_ && !held(d)) x_.host_.close_dir(d);
 }
 
+bool Extraction::first_sweep(std::string_view rel) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (char c : rel) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+  HostLock hold(host_);
+  // A full set sweeps again: that costs time, never a file.
+  return swept_.put(h) != KeySet::Put::found;
+}
+
 // What one directory's sweep could not remove: counted, and the first named.
 struct Worker::Sweep {
   Worker& w;
@@ -214,7 +195,7 @@ void Worker::commit() {
   char shown[sizeof shown_];
   Handle files[Workspace::kBatch];
   for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
-  Err e = x_.full_.load() ? 0 : host.flush_files(files, pending_);
+  Err e = x_.full_.load() ? 0 : flush_each_device(host, files, pending_, false);
   if (x_.full_.load() || e) {
     for (size_t i = 0; i < pending_; ++i) {
       Workspace::Pending& p = ws_.pending_[i];
@@ -255,7 +236,7 @@ void Worker::commit() {
   }
   pending_ = 0;
   // The new names, and the directories made, on disk too.
-  if (n_held_ && !x_.full_.load() && (e = host.flush_dirs(held_, n_held_)) != 0) {
+  if (n_held_ && !x_.full_.load() && (e = flush_each_device(host, held_, n_held_, true)) != 0) {
     if (check_space(e)) entry_error("cannot write the directory", "", e);
     ++t_.failed;
   }
@@ -277,69 +258,99 @@ bool Worker::unpack_dir(size_t rel_len) {
   return true;
 }
 
+Failure Worker::copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+                            uint64_t* produced) {
+  for (uint64_t left = e.csize; left;) {
+    // What the window already holds goes straight to the file; the rest
+    // in reads as large as the output buffer.
+    size_t n;
+    const unsigned char* p = win_.peek(data, left, &n);
+    if (!p) {
+      n = left < sizeof ws_.out_ ? static_cast<size_t>(left) : sizeof ws_.out_;
+      if (!x_.src_.read(data, ws_.out_, n)) return {"cannot read the archive"};
+      p = ws_.out_;
+    }
+    *crc = crc32_update(*crc, p, n);
+    if (Err err = x_.host_.write_all(out, p, n)) return {"cannot write", err};
+    data += n;
+    left -= n;
+    *produced += n;
+  }
+  return {};
+}
+
+Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+                              uint64_t* produced) {
+  z_stream& z = ws_.z_;
+  inflateReset(&z);
+  z.avail_in = 0;
+  uint64_t left = e.csize;
+  int rc = Z_OK;
+  while (rc != Z_STREAM_END) {
+    if (z.avail_in == 0 && left) {
+      size_t n;
+      unsigned char* p = win_.fetch(data, left, &n);
+      if (!p) return {"cannot read the archive"};
+      z.next_in = p;
+      z.avail_in = static_cast<uInt>(n);
+      data += n;
+      left -= n;
+    }
+    z.next_out = ws_.out_;
+    z.avail_out = sizeof ws_.out_;
+    // Z_FINISH: an entry that fits the output buffer is inflated in one
+    // call, without zlib copying it into its window as well; a larger one
+    // goes on as with Z_NO_FLUSH, each call that does not end the stream
+    // answering Z_BUF_ERROR.
+    rc = inflate(&z, Z_FINISH);
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+      return {"compressed data is corrupt"};
+    }
+    size_t n = sizeof ws_.out_ - z.avail_out;
+    if (rc == Z_BUF_ERROR && n == 0 && z.avail_in == 0 && left == 0) {
+      return {"compressed data ends early"};
+    }
+    // Stop a stream that inflates past its declared size at once, rather
+    // than after it has filled the disk.
+    if (n > e.usize - *produced) return {"data is longer than declared"};
+    if (n) {
+      *crc = crc32_update(*crc, ws_.out_, n);
+      if (Err err = x_.host_.write_all(out, ws_.out_, n)) return {"cannot write", err};
+      *produced += n;
+    }
+  }
+  return {};
+}
+
 Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
   uint32_t crc = 0;
   uint64_t produced = 0;
-  uint64_t left = e.csize;
-  if (e.method == 0) {
-    while (left) {
-      // What the window already holds goes straight to the file; the rest
-      // in reads as large as the output buffer.
-      size_t n;
-      const unsigned char* p = win_.peek(data, left, &n);
-      if (!p) {
-        n = left < sizeof ws_.out_ ? static_cast<size_t>(left) : sizeof ws_.out_;
-        if (!x_.src_.read(data, ws_.out_, n)) return {"cannot read the archive"};
-        p = ws_.out_;
-      }
-      crc = crc32_update(crc, p, n);
-      if (Err err = x_.host_.write_all(out, p, n)) return {"cannot write", err};
-      data += n;
-      left -= n;
-      produced += n;
-    }
-  } else {
-    z_stream& z = ws_.z_;
-    inflateReset(&z);
-    z.avail_in = 0;
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-      if (z.avail_in == 0 && left) {
-        size_t n;
-        unsigned char* p = win_.fetch(data, left, &n);
-        if (!p) return {"cannot read the archive"};
-        z.next_in = p;
-        z.avail_in = static_cast<uInt>(n);
-        data += n;
-        left -= n;
-      }
-      z.next_out = ws_.out_;
-      z.avail_out = sizeof ws_.out_;
-      // Z_FINISH: an entry that fits the output buffer is inflated in one
-      // call, without zlib copying it into its window as well; a larger one
-      // goes on as with Z_NO_FLUSH, each call that does not end the stream
-      // answering Z_BUF_ERROR.
-      rc = inflate(&z, Z_FINISH);
-      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-        return {"compressed data is corrupt"};
-      }
-      size_t n = sizeof ws_.out_ - z.avail_out;
-      if (rc == Z_BUF_ERROR && n == 0 && z.avail_in == 0 && left == 0) {
-        return {"compressed data ends early"};
-      }
-      // Stop a stream that inflates past its declared size at once, rather
-      // than after it has filled the disk.
-      if (n > e.usize - produced) return {"data is longer than declared"};
-      if (n) {
-        crc = crc32_update(crc, ws_.out_, n);
-        if (Err err = x_.host_.write_all(out, ws_.out_, n)) return {"cannot write", err};
-        produced += n;
-      }
-    }
-  }
+  Failure f = e.method == 0 ? copy_stored(e, data, out, &crc, &produced)
+                            : copy_inflated(e, data, out, &crc, &produced);
+  if (f.what) return f;
   if (produced != e.usize) return {"data is shorter than declared"};
   if (crc != e.crc) return {"CRC-32 mismatch"};
   return {};
+}
+
+bool Worker::create_temp(Workspace::Pending& p) {
+  Host& host = x_.host_;
+  p.dir = dir_;
+  Err err = 0;
+  for (int tries = 0; tries < 16; ++tries) {
+    uint32_t r;
+    if ((err = host.random(&r, sizeof r)) != 0) break;
+    make_temp_name(x_.run_id_, r, p.temp);
+    err = host.create_new(dir_, p.temp, &p.f);
+    if (!err) break;
+    // Gone before it was held: a sweep took it for a leftover.
+    if (host.kind_of(err) == ErrKind::missing) continue;
+    Stat st;
+    if (host.stat(dir_, p.temp, &st) != 0 || st.kind == Stat::Kind::missing) break;
+  }
+  if (err == 0) return true;
+  if (check_space(err)) entry_error("cannot create file", "", err);
+  return false;
 }
 
 bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
@@ -376,24 +387,12 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
   // crosses a file system.
   hold(dir_);  // before the batch may be committed to make room
   Workspace::Pending& p = ws_.pending_[pending_];
-  p.dir = dir_;
-  Err err = 0;
-  for (int tries = 0; tries < 16; ++tries) {
-    uint32_t r;
-    if ((err = host.random(&r, sizeof r)) != 0) break;
-    make_temp_name(x_.run_id_, r, p.temp);
-    err = host.create_new(dir_, p.temp, &p.f);
-    if (!err) break;
-    Stat st;
-    if (host.stat(dir_, p.temp, &st) != 0 || st.kind == Stat::Kind::missing) break;
-  }
-  if (err) {
-    if (check_space(err)) entry_error("cannot create file", "", err);
-    return false;
-  }
+  if (!create_temp(p)) return false;
 
   Failure f = copy_data(e, data, p.f);
-  if (!f.what && (err = host.set_mtime(p.f, mtime)) != 0) f = {"cannot set modification time", err};
+  if (Err err; !f.what && (err = host.set_mtime(p.f, mtime)) != 0) {
+    f = {"cannot set modification time", err};
+  }
   if (f.what) {
     if (!f.err) {
       entry_error("not unpacked", f.what);

@@ -3,10 +3,12 @@
 and what the disk does to it: links, kills, a full file system."""
 
 import argparse
+import fcntl
 import filecmp
 import os
 import random
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -80,6 +82,19 @@ class Stub(unittest.TestCase):
             r = run(exe, "-qq", "-u", "-d", str(target))
             self.assertEqual((r.returncode, r.stderr), (0, b""))
             same_tree(self, target, src)  # and so no temporary is left
+
+    def test_a_sweep_leaves_what_a_running_extraction_holds(self):
+        _, exe = self.archive({"f": b"x"})
+        target = self.tmp / "t"
+        target.mkdir()
+        live, dead, fifo = (target / f".rdz-0000000{n}0000002a.tmp" for n in (1, 2, 3))
+        live.write_bytes(b""), dead.write_bytes(b""), os.mkfifo(fifo)
+        with open(live, "r+b") as held:  # as another run holds its temporary
+            flock = struct.pack("hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
+            fcntl.fcntl(held, fcntl.F_OFD_SETLK, flock)
+            r = run(exe, "-qq", "-d", str(target))
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual((live.exists(), dead.exists(), fifo.exists()), (True, False, True))
 
     def test_a_full_disk_stops_with_one_message_and_no_temporary(self):
         _, exe = self.archive({f"f{i}": bytes(4000) for i in range(3000)})

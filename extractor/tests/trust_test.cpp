@@ -15,19 +15,23 @@
 namespace rdz {
 namespace {
 
-constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28;
+constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28, kMissing = 2;
 
 // Files and directories in memory, each with what a crash would leave of
 // it: data only once flushed, names only once their directory is flushed.
+// Node 0 is the current directory. A flush reaches only the file system of
+// the first handle it is given, as one syncfs does.
 class CrashingHost final : public Host {
  public:
   struct Node {
     bool dir;
+    uint64_t dev;
     std::string data, kept_data;
     std::map<std::string, int> names, kept_names;
   };
-  std::vector<Node> nodes = std::vector<Node>(1, Node{true, {}, {}, {}, {}});
-  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0;
+  std::vector<Node> nodes = std::vector<Node>(1, Node{true, 0, {}, {}, {}, {}});
+  std::string mount_point = "d";  // a directory of this name is another file system
+  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0, swept = 0;
   Err rename_error = kBusy, leftover_error = 0;  // what refused renames and sweeps say
   unsigned slept_ms = 0, serial = 0;
 
@@ -48,9 +52,20 @@ class CrashingHost final : public Host {
     return out;
   }
   int add(Handle d, const char* name, bool dir) {
-    nodes.push_back(Node{dir, {}, {}, {}, {}});
+    nodes.push_back(Node{dir, nodes[d].dev + (dir && name == mount_point), {}, {}, {}, {}});
     return nodes[d].names[name] = static_cast<int>(nodes.size() - 1);
   }
+  // The node `path` names, or -1.
+  int find(const std::string& path) {
+    int at = 0;
+    for (size_t i = 0, j; at >= 0 && path != "." && i <= path.size(); i = j + 1) {
+      j = std::min(path.find('/', i), path.size());
+      auto it = nodes[at].names.find(path.substr(i, j - i));
+      at = it == nodes[at].names.end() ? -1 : it->second;
+    }
+    return at;
+  }
+  bool same_dev(const Handle* h, size_t i) { return nodes[h[i]].dev == nodes[h[0]].dev; }
 
   void error_text(Err e, char* buf, size_t cap) override {
     if (const char* own = own_error_text(e)) snprintf(buf, cap, "%s", own);
@@ -60,10 +75,18 @@ class CrashingHost final : public Host {
     // Windows says "access denied" for a directory or read-only file in the
     // way too: the extraction's own codes for those must never be retried.
     const bool busy = e == kBusy || e == kErrDirInTheWay || e == kErrReadOnly || e == kErrLiveTemp;
-    return e == kNoSpace ? ErrKind::no_space : busy ? ErrKind::busy : ErrKind::other;
+    return e == kNoSpace ? ErrKind::no_space : busy ? ErrKind::busy
+         : e == kMissing ? ErrKind::missing : ErrKind::other;
   }
-  Err make_dir(const char*, bool* made) override { return *made = false, 0; }
-  Err open_target(const char*, Handle* d) override { return *d = 0, step(); }
+  Err make_dir(const char* path, bool* made) override {
+    const std::string p = path;
+    const size_t cut = p.rfind('/') + 1;  // 0 without one
+    const int up = cut ? find(p.substr(0, cut - 1)) : 0;
+    if (up < 0) return kMissing;
+    if (!(*made = find(p) < 0)) return nodes[find(p)].dir ? 0 : kErrNotDir;
+    return step() ?: (add(up, p.c_str() + cut, true), 0);
+  }
+  Err open_target(const char* path, Handle* d) override { return *d = find(path), step(); }
   Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
     *made = !nodes[d].names.count(name);
     *out = *made ? add(d, name, true) : nodes[d].names[name];
@@ -75,10 +98,13 @@ class CrashingHost final : public Host {
     return step();
   }
   Err flush_dirs(const Handle* d, size_t n) override {
-    for (size_t i = 0; i < n && !step(); ++i) nodes[d[i]].kept_names = nodes[d[i]].names;
+    for (size_t i = 0; i < n && !step(); ++i) {
+      if (same_dev(d, i)) nodes[d[i]].kept_names = nodes[d[i]].names;
+    }
     return crash_at >= 0 && steps > crash_at ? kIo : 0;
   }
   Err create_new(Handle d, const char* name, Handle* f) override {
+    if (swept > 0) return --swept, kMissing;  // another run's sweep came first
     return nodes[d].names.count(name) ? kExists : step() ?: (*f = add(d, name, false), 0);
   }
   Err write_all(Handle f, const void* buf, size_t n) override {
@@ -90,7 +116,7 @@ class CrashingHost final : public Host {
     if (flush_error) return flush_error;
     for (size_t i = 0; i < n; ++i) {
       if (Err e = step()) return e;
-      nodes[f[i]].kept_data = nodes[f[i]].data;
+      if (same_dev(f, i)) nodes[f[i]].kept_data = nodes[f[i]].data;
     }
     return 0;
   }
@@ -103,7 +129,7 @@ class CrashingHost final : public Host {
   Err remove_leftover(Handle d, const char* name) override {
     return leftover_error ?: remove_file(d, name);
   }
-  Err device_of(Handle, bool, uint64_t* dev) override { return *dev = 0, 0; }
+  Err device_of(Handle h, bool, uint64_t* dev) override { return *dev = nodes[h].dev, 0; }
   Err stat(Handle d, const char* name, Stat* st) override {
     *st = Stat{};
     if (!nodes[d].names.count(name)) return 0;
@@ -159,7 +185,7 @@ Outcome unpack(CrashingHost& host, const std::string& zip, bool update = false) 
   opt.update = update;
   opt.quiet = 2;
   Outcome o;
-  o.rc = extract(host, src, "t", opt, &one, 1, o);
+  o.rc = extract(host, src, "p/q/t", opt, &one, 1, o);
   return o;
 }
 
@@ -202,7 +228,8 @@ TEST(Trust, OnlyWhatMayPassByItselfIsRetriedASecondARunAtMostAndNamedForWhatItIs
   for (auto& c : cases) {
     CrashingHost h;
     h.busy_renames = c.rename ? 1000 : 0, h.rename_error = c.rename, h.leftover_error = c.leftover;
-    for (int i = 100; i < 220; ++i) h.add(0, (".rdz-10000" + std::to_string(i) + ".tmp").c_str(), 0);
+    const int t = h.add(h.add(h.add(0, "p", true), "q", true), "t", true);
+    for (int i = 100; i < 220; ++i) h.add(t, (".rdz-10000" + std::to_string(i) + ".tmp").c_str(), 0);
     Outcome r = unpack(h, zip_of({{"lib.dll", "new"}}));
     EXPECT_EQ(r.rc, c.rename ? kExitEntries : kExitOk) << c.rename;
     EXPECT_TRUE(h.slept_ms >= c.least_ms && h.slept_ms <= c.most_ms) << h.slept_ms << " " << c.said;
@@ -211,17 +238,23 @@ TEST(Trust, OnlyWhatMayPassByItselfIsRetriedASecondARunAtMostAndNamedForWhatItIs
   }
   ok.flush_error = kIo;  // a file not known to be on disk gets no final name
   EXPECT_EQ(unpack(ok, zip_of({{"new.dll", "x"}})).rc, kExitEntries);
-  EXPECT_EQ(ok.nodes[0].names.count("new.dll"), 0u);
+  EXPECT_EQ(ok.find("p/q/t/new.dll"), -1);
+}
+
+TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
+  CrashingHost h;
+  h.swept = 2;
+  EXPECT_EQ(unpack(h, kSmall).rc, kExitOk);
 }
 
 TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {
   CrashingHost h;
   ASSERT_EQ(unpack(h, kSmall).rc, kExitOk);
-  auto& d = h.nodes[h.nodes[0].names["d"]].names;
-  d[".rdz-0123abcd.tmp"] = d[".rdz-0123abcd0123abcd.tmp"] = d["own.rdz-1.tmp"] = 0;
+  auto d = [&]() -> auto& { return h.nodes[h.find("p/q/t/d")].names; };
+  d()[".rdz-0123abcd.tmp"] = d()[".rdz-0123abcd0123abcd.tmp"] = d()["own.rdz-1.tmp"] = 0;
   ASSERT_EQ(unpack(h, kSmall, true).rc, kExitOk);
-  EXPECT_EQ(d.size(), 3u);  // b.txt, e/ and the user's own file
-  EXPECT_TRUE(d.count("own.rdz-1.tmp"));
+  EXPECT_EQ(d().size(), 3u);  // b.txt, e/ and the user's own file
+  EXPECT_TRUE(d().count("own.rdz-1.tmp"));
 }
 
 TEST(Trust, NamesATemporaryOrAnotherEntryCouldShareAreRefused) {
