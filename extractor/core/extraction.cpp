@@ -137,7 +137,7 @@ bool Extraction::prepare_target(std::string_view target) {
   std::memcpy(ws.base_, target.data(), target.size());
   len = target.size();
   // "C:\libs\" and "C:\libs" are one directory; a root keeps its separator.
-  while (len > 1 && is_sep(ws.base_[len - 1])) --len;
+  while (len > 1 && is_path_sep(ws.base_[len - 1])) --len;
   if (kBackslashIsSeparator && len == 2 && ws.base_[1] == ':' && target.size() > 2) ++len;
   ws.base_[len] = '\0';
   Err e = ensure_dirs(host_, ws.base_, len);

@@ -17,10 +17,10 @@ Err ensure_dirs(Host& host, char* p, size_t len) {
   size_t end = len;
   while (true) {
     size_t sep = end;
-    while (sep > 0 && !is_sep(p[sep - 1])) --sep;
+    while (sep > 0 && !is_path_sep(p[sep - 1])) --sep;
     if (sep == 0) return e;
     --sep;
-    while (sep > 0 && is_sep(p[sep - 1])) --sep;
+    while (sep > 0 && is_path_sep(p[sep - 1])) --sep;
     // Up to a root ("/", "C:\") and still missing: nothing more to make.
     if (sep == 0 || (kBackslashIsSeparator && sep == 2 && p[1] == ':')) return e;
     char saved = p[sep];
@@ -32,7 +32,7 @@ Err ensure_dirs(Host& host, char* p, size_t len) {
     if (host.kind_of(e) != ErrKind::missing) return e;
   }
   for (size_t i = end + 1; i < len; ++i) {
-    if (is_sep(p[i]) && !is_sep(p[i - 1])) {
+    if (is_path_sep(p[i]) && !is_path_sep(p[i - 1])) {
       char saved = p[i];
       p[i] = '\0';
       e = host.make_dir(p, &made);
