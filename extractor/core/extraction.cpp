@@ -66,11 +66,12 @@ int Extraction::check_all() {
     size_t rel_len;
     Refusal r;
     Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
-    if (!r.reason) {
+    if (kind != Kind::refused) {
       switch (exact.add({ws.rel_, rel_len}, kind == Kind::dir)) {
         case NamesGivenTwice::Result::fresh:
           break;
         case NamesGivenTwice::Result::twice:
+          kind = Kind::refused;
           r.reason = "another entry names the same file (letter case aside)";
           break;
         case NamesGivenTwice::Result::full: {
@@ -82,7 +83,7 @@ int Extraction::check_all() {
         }
       }
     }
-    if (r.reason) {
+    if (kind == Kind::refused) {
       // Every refusal counts; the first ones are named, the rest summed up,
       // so that a hostile archive cannot bury the console in lines.
       if (++t_.refused > kMostRefusalsShown) continue;

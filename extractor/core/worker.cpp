@@ -365,7 +365,7 @@ void Worker::unpack(const zip::Entry& e) {
   size_t rel_len;
   Refusal r;
   Kind kind = classify(e, ws_.decoded_, sizeof ws_.decoded_, ws_.rel_, sizeof ws_.rel_, &rel_len, &r);
-  if (r.reason) {
+  if (kind == Kind::refused) {
     // Pass one let it through, so the archive changed in between.
     current_ = x_.display_name(e, ws_, shown_, sizeof shown_);
     ++t_.failed;
