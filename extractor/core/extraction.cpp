@@ -105,9 +105,10 @@ int Extraction::check_all() {
   entries_ = cur.index();
   ordered_ = !paths || paths->clash();
   if (claimed > ar_.cd_begin - ar_.base) {
-    rep_.error(
-        "ruduvizide: damaged archive: entries overlap (their headers and data add up to more "
-        "than the archive holds); nothing was unpacked\n");
+    Line l;
+    l << kProg << "damaged archive: entries overlap (their headers and data add up to more "
+                  "than the archive holds); nothing was unpacked\n";
+    rep_.error(l.view());
     return kExitArchive;
   }
   if (t_.refused > kMostRefusalsShown) {
@@ -163,7 +164,9 @@ int Extraction::run(std::string_view target, Totals* totals) {
   bool ready = count_ > 0;
   for (unsigned i = 0; i < count_ && ready; ++i) ready = ws_[i] && ws_[i]->ready();
   if (!ready) {
-    rep_.error("ruduvizide: out of memory\n");
+    Line l;
+    l << kProg << "out of memory\n";
+    rep_.error(l.view());
     rc = kExitInternal;
   } else if (zip::Error err = zip::open(src_, &ar_, ws_[0]->cd_, sizeof ws_[0]->cd_);
              err != zip::Error::none) {

@@ -77,8 +77,9 @@ bool Extraction::claim(Run* run, uint64_t* index) {
 void Extraction::out_of_space() {
   // The rest cannot succeed either: one line for them all.
   if (full_.exchange(true)) return;
-  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
-             "was removed\n");
+  Line l;
+  l << kProg << "the disk is full; unpacking stopped, and what was not finished was removed\n";
+  rep_.error(l.view());
 }
 
 bool Extraction::first_sweep(std::string_view rel) {
