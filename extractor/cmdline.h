@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "extraction.h"
+#include "options.h"
 
 namespace rdz::cli {
 

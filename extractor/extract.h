@@ -1,5 +1,6 @@
-// The extraction on the real system: what the program and the tests that
-// unpack onto the disk call.
+// The extraction on the real system, always flushing: what the tests and the
+// fuzz target that unpack onto the disk call. The program builds its own
+// NativeHost, which the benchmark may tell not to flush.
 #pragma once
 
 #include "cmdline.h"

@@ -5,9 +5,12 @@
 
 #include "cmdline.h"
 #include "extraction.h"
+#include "message.h"
 #include "system.h"
 
 namespace {
+
+using rdz::kProg;
 
 class StdReporter final : public rdz::Reporter {
  public:
@@ -15,49 +18,31 @@ class StdReporter final : public rdz::Reporter {
   void error(std::string_view line) override { rdz::sys::write_stderr(line); }
 };
 
+// One line to standard error: the program's name, `what` and `detail`.
+void complain(std::string_view what, std::string_view detail = {}) {
+  rdz::sys::write_stderr(kProg);
+  rdz::sys::write_stderr(what);
+  rdz::sys::write_stderr(detail);
+  rdz::sys::write_stderr("\n");
+}
+
 int usage(std::string_view bad) {
-  if (!bad.empty()) {
-    rdz::sys::write_stderr("ruduvizide: unknown or incomplete option: ");
-    rdz::sys::write_stderr(bad);
-    rdz::sys::write_stderr("\n");
-  }
+  if (!bad.empty()) complain("unknown or incomplete option: ", bad);
   rdz::sys::write_stderr(rdz::cli::kUsage);
   return rdz::kExitUsage;
 }
 
-int run(const std::string_view* args, int count) {
-  rdz::cli::Options opt;
-  std::string_view bad;
-  if (!rdz::cli::parse(args, count, &opt, &bad)) return usage(bad);
+// A worker per processor, up to four: past that the disk sets the pace, not
+// inflating.
+constexpr unsigned kMostWorkersWorthStarting = 4;
+static_assert(kMostWorkersWorthStarting <= rdz::kMostWorkspaces);
 
-  static_assert(rdz::kMaxPath < 8192);
-  char dir[8192];
-  size_t dir_len = 0;
-  if (!rdz::sys::arg_to_utf8(opt.dir, dir, sizeof dir, &dir_len)) {
-    rdz::sys::write_stderr("ruduvizide: target directory name is too long or unreadable\n");
-    return rdz::kExitUsage;
-  }
-
-  rdz::sys::File self;
-  uint64_t size = 0;
-  if (rdz::Err e = rdz::sys::open_self(self, &size)) {
-    char text[256];
-    rdz::sys::error_text(e, text, sizeof text);
-    rdz::sys::write_stderr("ruduvizide: cannot open own executable: ");
-    rdz::sys::write_stderr(text);
-    rdz::sys::write_stderr("\n");
-    return rdz::kExitArchive;
-  }
-  StdReporter rep;
-  // A worker per processor, up to four: past that the disk sets the pace, not
-  // inflating. Each one's buffers in one block from malloc: operator new
-  // would pull the C++ exception machinery into a program that has no use
-  // for it.
-  constexpr unsigned kMostWorkersWorthStarting = 4;
-  static_assert(kMostWorkersWorthStarting <= rdz::kMostWorkspaces);
+// Each worker's buffers in one block from malloc: operator new would pull
+// the C++ exception machinery into a program that has no use for it.
+// Returns how many it made; 0 when not even one.
+unsigned make_workspaces(rdz::Workspace** ws) {
   unsigned workers = rdz::sys::processor_count();
   if (workers > kMostWorkersWorthStarting) workers = kMostWorkersWorthStarting;
-  rdz::Workspace* ws[kMostWorkersWorthStarting];
   unsigned made = 0;
   for (; made < workers; ++made) {
     void* mem = std::malloc(sizeof(rdz::Workspace));
@@ -72,20 +57,70 @@ int run(const std::string_view* args, int count) {
     }
     ws[made] = w;
   }
-  int rc;
-  if (made == 0) {
-    rep.error("ruduvizide: out of memory\n");
-    rc = rdz::kExitInternal;
-  } else {
-    rdz::sys::FileSource src(self, size);
-    rdz::sys::NativeHost host(!rdz::sys::bench_without_flush());
-    rc = rdz::extract(host, src, {dir, dir_len}, opt, ws, made, rep);
-  }
+  return made;
+}
+
+void free_workspaces(rdz::Workspace** ws, unsigned made) {
   for (unsigned i = 0; i < made; ++i) {
     ws[i]->~Workspace();
     std::free(ws[i]);
   }
+}
+
+int extract_self(std::string_view dir, const rdz::ExtractOptions& opt) {
+  rdz::sys::File self;
+  uint64_t size = 0;
+  if (rdz::Err e = rdz::sys::open_self(self, &size)) {
+    char text[256];
+    rdz::sys::error_text(e, text, sizeof text);
+    complain("cannot open own executable: ", text);
+    return rdz::kExitArchive;
+  }
+  rdz::Workspace* ws[kMostWorkersWorthStarting];
+  const unsigned made = make_workspaces(ws);
+  if (made == 0) {
+    complain("out of memory");
+    return rdz::kExitInternal;
+  }
+  StdReporter rep;
+  rdz::sys::FileSource src(self, size);
+  rdz::sys::NativeHost host(!rdz::sys::bench_without_flush());
+  const int rc = rdz::extract(host, src, dir, opt, ws, made, rep);
+  free_workspaces(ws, made);
   return rc;
+}
+
+int run(const std::string_view* args, int count) {
+  rdz::cli::Options opt;
+  std::string_view bad;
+  if (!rdz::cli::parse(args, count, &opt, &bad)) return usage(bad);
+
+  static_assert(rdz::kMaxPath < 8192);
+  char dir[8192];
+  size_t dir_len = 0;
+  if (!rdz::sys::arg_to_utf8(opt.dir, dir, sizeof dir, &dir_len)) {
+    complain("target directory name is too long or unreadable");
+    return rdz::kExitUsage;
+  }
+  return extract_self({dir, dir_len}, opt);
+}
+
+// The arguments after the program's name, into `args`, with `storage` for
+// what a raw line splits into. -1 when there are more than `max_args` or the
+// line does not fit.
+int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view* args,
+              int max_args) {
+  std::string_view line;
+  if (!rdz::sys::raw_command_line(&line)) {
+    if (argc - 1 > max_args) return -1;
+    for (int i = 1; i < argc; ++i) args[i - 1] = argv[i];
+    return argc > 0 ? argc - 1 : 0;
+  }
+  if (line.size() > cap) return -1;
+  const int n = rdz::cli::split(line, storage, cap, args, max_args);
+  if (n <= 0) return n;
+  for (int i = 1; i < n; ++i) args[i - 1] = args[i];  // the program's own name goes
+  return n - 1;
 }
 
 }  // namespace
@@ -94,7 +129,7 @@ int main(int argc, char** argv) {
   constexpr int kMaxArgs = 64;
   std::string_view args[kMaxArgs];
   char storage[32768];  // the longest command line Windows passes
-  const int n = rdz::sys::arguments(argc, argv, storage, sizeof storage, args, kMaxArgs);
+  const int n = arguments(argc, argv, storage, sizeof storage, args, kMaxArgs);
   if (n < 0) return usage("(too many arguments)");
   return run(args, n);
 }

@@ -65,12 +65,11 @@ class FileSource final : public zip::Source {
 // including the terminating NUL.
 bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len);
 
-// The arguments after the program's name, into `args`: argv, or on Windows
-// the raw command line split by cli::split, since the C runtime's rules would
-// turn the installer's `-d "C:\x\"` into C:\x". `storage` holds the split
-// arguments. -1 when there are more than `max_args` or the line does not fit.
-int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view* args,
-              int max_args);
+// The command line as the system holds it, left for main to split: true on
+// Windows, with the raw line, which the C runtime's rules would read wrongly
+// (the installer's `-d "C:\x\"` would become C:\x"); false elsewhere, where
+// argv is the line already split.
+bool raw_command_line(std::string_view* line);
 
 // How many processors this process may run on; at least 1.
 unsigned processor_count();

@@ -428,10 +428,6 @@ static void write_fd(int fd, std::string_view text) {
 void write_stdout(std::string_view text) { write_fd(1, text); }
 void write_stderr(std::string_view text) { write_fd(2, text); }
 
-int arguments(int argc, char** argv, char*, size_t, std::string_view* args, int max_args) {
-  if (argc - 1 > max_args) return -1;
-  for (int i = 1; i < argc; ++i) args[i - 1] = argv[i];
-  return argc > 0 ? argc - 1 : 0;
-}
+bool raw_command_line(std::string_view*) { return false; }
 
 }  // namespace rdz::sys

@@ -21,11 +21,11 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   const uint32_t type = mode & kModeType;
   if (type == kModeLink) {
     r->reason = "symbolic links are not unpacked";
-    return Kind::file;
+    return Kind::refused;
   }
   if (type != 0 && type != kModeDir && type != kModeFile) {
     r->reason = "special files (devices, pipes, sockets) are not unpacked";
-    return Kind::file;
+    return Kind::refused;
   }
   size_t dlen;
   names::Verdict v = names::decode(e, decoded, decoded_cap, &dlen);
@@ -35,7 +35,7 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   }
   if (v != names::Verdict::ok) {
     r->reason = names::describe(v);
-    return Kind::file;
+    return Kind::refused;
   }
   const bool dir = slash_dir || type == kModeDir ||
                    (!unix_host && (e.external_attr & kDosDirectory) && e.usize == 0);
@@ -50,7 +50,7 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   } else if (e.method == 0 && e.csize != e.usize) {
     r->reason = "stored entry with differing compressed and original sizes";
   }
-  return Kind::file;
+  return r->reason ? Kind::refused : Kind::file;
 }
 
 Update judge_update(const Stat& st, int64_t entry_time, bool dos_only, uint64_t entry_size) {

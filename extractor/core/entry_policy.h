@@ -8,7 +8,7 @@
 
 namespace rdz {
 
-enum class Kind { file, dir };
+enum class Kind { refused, dir, file };
 
 // Why an entry cannot be unpacked at all, found before anything is written.
 struct Refusal {
@@ -17,7 +17,7 @@ struct Refusal {
 };
 
 // Decides what one entry is: refused (r says why), a directory, or a file;
-// the relative path it goes to is left in `rel`.
+// for the last two, the relative path it goes to is left in `rel`.
 Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel, size_t rel_cap,
               size_t* rel_len, Refusal* r);
 

@@ -39,10 +39,11 @@ bool Extraction::judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exa
   Refusal r;
   Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
   const std::string_view rel(ws.rel_, rel_len);
-  if (!r.reason) {
+  if (kind != Kind::refused) {
     switch (exact.add(rel, kind == Kind::dir)) {
       case NamesGivenTwice::Result::fresh: break;
       case NamesGivenTwice::Result::twice:
+        kind = Kind::refused;
         r.reason = "another entry names the same file (letter case aside)";
         break;
       case NamesGivenTwice::Result::full: {
@@ -54,7 +55,7 @@ bool Extraction::judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exa
       }
     }
   }
-  if (r.reason) {
+  if (kind == Kind::refused) {
     // Every refusal counts; the first ones are named, the rest summed up,
     // so that a hostile archive cannot bury the console in lines.
     if (++t_.refused > kMostRefusalsShown) return true;
@@ -115,9 +116,10 @@ int Extraction::check_all() {
 
 int Extraction::verdict(uint64_t claimed) {
   if (claimed > ar_.cd_begin - ar_.base) {
-    rep_.error(
-        "ruduvizide: damaged archive: entries overlap (their headers and data add up to more "
-        "than the archive holds); nothing was unpacked\n");
+    Line l;
+    l << kProg << "damaged archive: entries overlap (their headers and data add up to more "
+                  "than the archive holds); nothing was unpacked\n";
+    rep_.error(l.view());
     return kExitArchive;
   }
   if (t_.refused > kMostRefusalsShown) {
@@ -139,7 +141,9 @@ int Extraction::open_and_check() {
   bool ready = count_ > 0;
   for (unsigned i = 0; i < count_ && ready; ++i) ready = ws_[i] && ws_[i]->ready();
   if (!ready) {
-    rep_.error("ruduvizide: out of memory\n");
+    Line l;
+    l << kProg << "out of memory\n";
+    rep_.error(l.view());
     return kExitInternal;
   }
   const zip::Error err = zip::open(src_, &ar_, ws_[0]->cd_, sizeof ws_[0]->cd_);

@@ -12,49 +12,23 @@
 
 #include "host.h"
 #include "names.h"
+#include "options.h"
 #include "reporter.h"
 #include "temp_names.h"
 #include "zip.h"
 
 namespace rdz {
 
-enum ExitCode : int {
-  kExitOk = 0,       // every entry is in place
-  kExitEntries = 1,  // entries refused or not written
-  kExitArchive = 2,  // the archive cannot be read
-  kExitTarget = 3,   // the target directory cannot be made
-  kExitUsage = 4,
-  kExitInternal = 5,
-};
-
-struct ExtractOptions {
-  bool update = false;  // keep files of the entry's size at least as new as it
-  int quiet = 0;        // 0: a line per entry, 1: a summary, 2: errors only
-};
-
-struct Totals {
-  uint64_t files = 0;    // written
-  uint64_t bytes = 0;    // written
-  uint64_t skipped = 0;  // already up to date
-  uint64_t dirs = 0;
-  uint64_t refused = 0;
-  uint64_t failed = 0;
-  unsigned workers = 0;  // that unpacked side by side
-};
-
 // All memory one worker uses, allocated once by the caller; each worker that
-// unpacks side by side with others has its own.
-class Workspace {
- public:
+// unpacks side by side with others has its own. Its parts belong to the
+// extraction: a caller only makes it, checks ready() and hands it over.
+struct Workspace {
   Workspace();
   ~Workspace();
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
   bool ready() const { return inflate_ready_; }
 
- private:
-  friend class Extraction;
-  friend class Worker;
   static constexpr size_t kCd = std::max(zip::kMaxRecord, zip::kOpenScratch);
   // Names pass one has seen, to tell whether entries may be unpacked in any
   // order; used in the first Workspace only, and only as far as the archive

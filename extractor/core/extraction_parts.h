@@ -20,7 +20,9 @@ struct Failure {
   Err err = 0;
 };
 
-inline bool is_sep(char c) { return c == '/' || (kBackslashIsSeparator && c == '\\'); }
+// A path on this system, target included, is split as the system splits it:
+// on a POSIX system a backslash belongs to the name.
+inline bool is_path_sep(char c) { return c == '/' || (kBackslashIsSeparator && c == '\\'); }
 
 inline uint64_t add_capped(uint64_t a, uint64_t b) {
   return b > UINT64_MAX - a ? UINT64_MAX : a + b;

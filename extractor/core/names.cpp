@@ -28,7 +28,9 @@ constexpr uint16_t kCp437High[128] = {
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
 };
 
-bool is_sep(char c) { return c == '/' || c == '\\'; }
+// An entry name is split on both slashes wherever it is unpacked: a name
+// written on Windows must not become a file name with a backslash in it.
+bool is_entry_name_sep(char c) { return c == '/' || c == '\\'; }
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -183,16 +185,16 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
   *is_dir = false;
   if (name.empty()) return Verdict::empty;
   if (name.size() > kMaxName) return Verdict::too_long;
-  if (is_sep(name[0])) return Verdict::absolute;
+  if (is_entry_name_sep(name[0])) return Verdict::absolute;
   if (name.size() >= 2 && name[1] == ':' && upper(name[0]) >= 'A' && upper(name[0]) <= 'Z') {
     return Verdict::drive;
   }
-  *is_dir = is_sep(name.back());
+  *is_dir = is_entry_name_sep(name.back());
   size_t n = 0;
   size_t i = 0;
   while (i < name.size()) {
     size_t j = i;
-    while (j < name.size() && !is_sep(name[j])) ++j;
+    while (j < name.size() && !is_entry_name_sep(name[j])) ++j;
     std::string_view comp = name.substr(i, j - i);
     i = j + 1;
     if (comp.empty() || comp == ".") continue;

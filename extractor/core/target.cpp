@@ -13,17 +13,17 @@ namespace {
 // root ("/", "C:\") or a drive ("C:") keeps its own length.
 size_t parent_of(const char* p, size_t len) {
   size_t sep = len;
-  while (sep > 0 && !is_sep(p[sep - 1])) --sep;
+  while (sep > 0 && !is_path_sep(p[sep - 1])) --sep;
   if (sep == 0) return kBackslashIsSeparator && len > 2 && p[1] == ':' ? 2 : 0;
   --sep;
-  while (sep > 0 && is_sep(p[sep - 1])) --sep;
+  while (sep > 0 && is_path_sep(p[sep - 1])) --sep;
   if (sep == 0) return 1;
   return kBackslashIsSeparator && sep == 2 && p[1] == ':' ? 3 : sep;
 }
 
 // Nothing above it to make: the current directory, a root or a drive.
 bool is_top(const char* p, size_t len) {
-  return len == 0 || (len == 1 && is_sep(p[0])) ||
+  return len == 0 || (len == 1 && is_path_sep(p[0])) ||
          (kBackslashIsSeparator && len <= 3 && len >= 2 && p[1] == ':');
 }
 
@@ -48,7 +48,7 @@ Err flush_made_parents(Host& host, char* p, size_t len, size_t made_at) {
   Err e = 0;
   size_t parent = parent_of(p, made_at);
   for (size_t i = made_at; i <= len && e == 0; ++i) {
-    if (i < len && !(is_sep(p[i]) && !is_sep(p[i - 1]))) continue;
+    if (i < len && !(is_path_sep(p[i]) && !is_path_sep(p[i - 1]))) continue;
     // p[0, i) is a directory this run made; its name lives in p[0, parent).
     e = with_prefix(p, parent, [&](const char* path) { return host.open_target(path, &dirs[n]); });
     if (e == 0) ++n;
@@ -82,7 +82,7 @@ Err ensure_dirs(Host& host, char* p, size_t len, size_t* made_at) {
   } while ((e = make(end)) != 0 && host.kind_of(e) == ErrKind::missing);
   if (e) return e;
   for (size_t i = end + 1; i < len; ++i) {
-    if (is_sep(p[i]) && !is_sep(p[i - 1]) && (e = make(i)) != 0) return e;
+    if (is_path_sep(p[i]) && !is_path_sep(p[i - 1]) && (e = make(i)) != 0) return e;
   }
   return make(len);
 }
@@ -102,7 +102,7 @@ bool Extraction::prepare_target(std::string_view target) {
   std::memcpy(ws.base_, target.data(), target.size());
   len = target.size();
   // "C:\libs\" and "C:\libs" are one directory; a root keeps its separator.
-  while (len > 1 && is_sep(ws.base_[len - 1])) --len;
+  while (len > 1 && is_path_sep(ws.base_[len - 1])) --len;
   if (kBackslashIsSeparator && len == 2 && ws.base_[1] == ':' && target.size() > 2) ++len;
   ws.base_[len] = '\0';
   size_t made_at;

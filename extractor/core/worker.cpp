@@ -60,8 +60,9 @@ Err Worker::patiently(Op op) {
 void Extraction::out_of_space() {
   // The rest cannot succeed either: one line for them all.
   if (full_.exchange(true)) return;
-  rep_.error("ruduvizide: the disk is full; unpacking stopped, and what was not finished "
-             "was removed\n");
+  Line l;
+  l << kProg << "the disk is full; unpacking stopped, and what was not finished was removed\n";
+  rep_.error(l.view());
 }
 
 bool Worker::check_space(Err e) {
@@ -414,7 +415,7 @@ void Worker::unpack(const zip::Entry& e) {
   size_t rel_len;
   Refusal r;
   Kind kind = classify(e, ws_.decoded_, sizeof ws_.decoded_, ws_.rel_, sizeof ws_.rel_, &rel_len, &r);
-  if (r.reason) {
+  if (kind == Kind::refused) {
     // Pass one let it through, so the archive changed in between.
     current_ = x_.display_name(e, ws_, shown_, sizeof shown_);
     ++t_.failed;

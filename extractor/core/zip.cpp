@@ -173,37 +173,21 @@ Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size
   return Error::no_archive;
 }
 
-Error Cursor::next(Entry* e, bool* done) {
-  *done = false;
-  const uint64_t remaining = ar_.cd_end - pos_;
-  if (remaining == 0) {
-    *done = true;
-    // Without Zip64 the 16-bit count wraps; the directory's size bounds it.
-    bool match = ar_.zip64 ? count_ == ar_.entries
-                           : (count_ & 0xFFFF) == (ar_.entries & 0xFFFF);
-    return match ? Error::none : Error::cd_count_mismatch;
-  }
-  if (ar_.zip64 && count_ >= ar_.entries) return Error::cd_count_mismatch;
-  if (remaining < kCentralSize || cap_ < kMaxRecord) return Error::bad_cd_record;
+namespace {
 
-  auto window = [&](size_t need) -> bool {
-    if (pos_ >= win_begin_ && pos_ + need <= win_begin_ + win_len_) return true;
-    uint64_t rest = ar_.cd_end - pos_;
-    size_t len = rest < cap_ ? static_cast<size_t>(rest) : cap_;
-    if (!src_.read(pos_, buf_, len)) return false;
-    win_begin_ = pos_;
-    win_len_ = len;
-    return true;
-  };
-  if (!window(kCentralSize)) return Error::io;
-  const unsigned char* h = buf_ + (pos_ - win_begin_);
-  if (u32(h) != kSigCentral) return Error::bad_cd_record;
-  const size_t name_len = u16(h + 28), extra_len = u16(h + 30), comment_len = u16(h + 32);
-  const size_t record = kCentralSize + name_len + extra_len + comment_len;
-  if (record > remaining) return Error::bad_cd_record;
-  if (!window(record)) return Error::io;
-  h = buf_ + (pos_ - win_begin_);
+// Where an entry's local header lies, as the central record states it, and
+// which of its values the record defers to the Zip64 field by setting them
+// all ones.
+struct Placement {
+  uint64_t offset = 0;  // from the start of the archive
+  uint32_t disk = 0;
+  bool wide_usize = false, wide_csize = false, wide_offset = false, wide_disk = false;
 
+  bool deferred() const { return wide_usize || wide_csize || wide_offset || wide_disk; }
+};
+
+// The fixed part of a central record, whose name follows it.
+void parse_header(const unsigned char* h, size_t name_len, Entry* e, Placement* at) {
   *e = Entry{};
   e->made_by = u16(h + 4);
   e->flags = u16(h + 8);
@@ -213,35 +197,47 @@ Error Cursor::next(Entry* e, bool* done) {
   e->csize = u32(h + 20);
   e->usize = u32(h + 24);
   e->external_attr = u32(h + 38);
-  uint64_t offset = u32(h + 42);
-  uint32_t disk = u16(h + 34);
   e->name = std::string_view(reinterpret_cast<const char*>(h + kCentralSize), name_len);
+  *at = Placement{};
+  at->offset = u32(h + 42);
+  at->disk = u16(h + 34);
+  at->wide_usize = e->usize == 0xFFFFFFFF;
+  at->wide_csize = e->csize == 0xFFFFFFFF;
+  at->wide_offset = at->offset == 0xFFFFFFFF;
+  at->wide_disk = at->disk == 0xFFFF;
+}
 
-  bool need_usize = e->usize == 0xFFFFFFFF, need_csize = e->csize == 0xFFFFFFFF;
-  bool need_offset = offset == 0xFFFFFFFF, need_disk = disk == 0xFFFF;
-  const unsigned char* x = h + kCentralSize + name_len;
+// The Zip64 field holds, in this order, only the values the header deferred.
+Error parse_zip64(const unsigned char* d, size_t len, Entry* e, Placement* at) {
+  const unsigned char* p = d;
+  const unsigned char* end = d + len;
+  auto take64 = [&](uint64_t* v) {
+    if (end - p < 8) return false;
+    *v = u64(p);
+    p += 8;
+    return true;
+  };
+  if (at->wide_usize && !take64(&e->usize)) return Error::bad_zip64_extra;
+  if (at->wide_csize && !take64(&e->csize)) return Error::bad_zip64_extra;
+  if (at->wide_offset && !take64(&at->offset)) return Error::bad_zip64_extra;
+  if (at->wide_disk) {
+    if (end - p < 4) return Error::bad_zip64_extra;
+    at->disk = u32(p);
+  }
+  at->wide_usize = at->wide_csize = at->wide_offset = at->wide_disk = false;
+  return Error::none;
+}
+
+// The extra fields the extraction uses: Zip64, the extended timestamp and the
+// Unicode path; any other is skipped.
+Error parse_extras(const unsigned char* x, size_t extra_len, Entry* e, Placement* at) {
   const unsigned char* x_end = x + extra_len;
   while (x_end - x >= 4) {
     const uint16_t id = u16(x), len = u16(x + 2);
     const unsigned char* d = x + 4;
     if (len > x_end - d) break;  // a torn last field carries nothing we need
     if (id == 0x0001) {
-      const unsigned char* p = d;
-      const unsigned char* end = d + len;
-      auto take64 = [&](uint64_t* v) {
-        if (end - p < 8) return false;
-        *v = u64(p);
-        p += 8;
-        return true;
-      };
-      if (need_usize && !take64(&e->usize)) return Error::bad_zip64_extra;
-      if (need_csize && !take64(&e->csize)) return Error::bad_zip64_extra;
-      if (need_offset && !take64(&offset)) return Error::bad_zip64_extra;
-      if (need_disk) {
-        if (end - p < 4) return Error::bad_zip64_extra;
-        disk = u32(p);
-      }
-      need_usize = need_csize = need_offset = need_disk = false;
+      if (Error err = parse_zip64(d, len, e, at); err != Error::none) return err;
     } else if (id == 0x5455) {
       if (len >= 5 && (d[0] & 1)) {
         e->has_unix_mtime = true;
@@ -249,23 +245,68 @@ Error Cursor::next(Entry* e, bool* done) {
       }
     } else if (id == 0x7075) {
       // Valid only while it still describes the name it was written for.
+      const auto* name = reinterpret_cast<const Bytef*>(e->name.data());
       if (len >= 5 && d[0] == 1 &&
-          u32(d + 1) == crc32(0L, h + kCentralSize, static_cast<uInt>(name_len))) {
+          u32(d + 1) == crc32(0L, name, static_cast<uInt>(e->name.size()))) {
         e->unicode_name = std::string_view(reinterpret_cast<const char*>(d + 5), len - 5u);
       }
     }
     x = d + len;
   }
+  return Error::none;
+}
+
+}  // namespace
+
+bool Cursor::window(size_t need) {
+  if (pos_ >= win_begin_ && pos_ + need <= win_begin_ + win_len_) return true;
+  uint64_t rest = ar_.cd_end - pos_;
+  size_t len = rest < cap_ ? static_cast<size_t>(rest) : cap_;
+  if (!src_.read(pos_, buf_, len)) return false;
+  win_begin_ = pos_;
+  win_len_ = len;
+  return true;
+}
+
+Error Cursor::read_record(const unsigned char** h, size_t* record) {
+  const uint64_t remaining = ar_.cd_end - pos_;
+  if (remaining < kCentralSize || cap_ < kMaxRecord) return Error::bad_cd_record;
+  if (!window(kCentralSize)) return Error::io;
+  const unsigned char* p = buf_ + (pos_ - win_begin_);
+  if (u32(p) != kSigCentral) return Error::bad_cd_record;
+  *record = kCentralSize + u16(p + 28) + u16(p + 30) + u16(p + 32);
+  if (*record > remaining) return Error::bad_cd_record;
+  if (!window(*record)) return Error::io;
+  *h = buf_ + (pos_ - win_begin_);
+  return Error::none;
+}
+
+Error Cursor::next(Entry* e, bool* done) {
+  *done = false;
+  if (pos_ == ar_.cd_end) {
+    *done = true;
+    // Without Zip64 the 16-bit count wraps; the directory's size bounds it.
+    bool match = ar_.zip64 ? count_ == ar_.entries
+                           : (count_ & 0xFFFF) == (ar_.entries & 0xFFFF);
+    return match ? Error::none : Error::cd_count_mismatch;
+  }
+  if (ar_.zip64 && count_ >= ar_.entries) return Error::cd_count_mismatch;
+  const unsigned char* h = nullptr;
+  size_t record = 0;
+  if (Error err = read_record(&h, &record); err != Error::none) return err;
+  const size_t name_len = u16(h + 28);
+  Placement at;
+  parse_header(h, name_len, e, &at);
+  Error err = parse_extras(h + kCentralSize + name_len, u16(h + 30), e, &at);
+  if (err != Error::none) return err;
   // A field the header defers to Zip64 but no Zip64 field supplies: the
   // all-ones value is then meant literally only in a plain archive.
-  if ((need_usize || need_csize || need_offset || need_disk) && ar_.zip64) {
-    return Error::bad_zip64_extra;
-  }
-  if (disk != 0) return Error::multi_disk;
-  if (offset > ar_.cd_begin - ar_.base || ar_.cd_begin - ar_.base - offset < kLocalSize) {
+  if (at.deferred() && ar_.zip64) return Error::bad_zip64_extra;
+  if (at.disk != 0) return Error::multi_disk;
+  if (at.offset > ar_.cd_begin - ar_.base || ar_.cd_begin - ar_.base - at.offset < kLocalSize) {
     return Error::bad_cd_record;
   }
-  e->local_header = ar_.base + offset;
+  e->local_header = ar_.base + at.offset;
   if (e->csize > ar_.cd_begin - e->local_header - kLocalSize) return Error::data_out_of_bounds;
 
   pos_ += record;

@@ -111,6 +111,11 @@ class Cursor {
   uint64_t index() const { return count_; }
 
  private:
+  // Makes the `need` bytes at pos_ lie in the buffer; false on a read error.
+  bool window(size_t need);
+  // The record at pos_, whole in the buffer, at *h.
+  Error read_record(const unsigned char** h, size_t* record);
+
   Source& src_;
   const Archive& ar_;
   unsigned char* buf_;

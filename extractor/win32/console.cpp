@@ -1,7 +1,6 @@
 // The standard streams, the command line and the words for errors.
 #include <cstring>
 
-#include "cmdline.h"
 #include "win32/win32.h"
 
 namespace rdz::sys {
@@ -108,14 +107,10 @@ bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
   return true;
 }
 
-int arguments(int, char**, char* storage, size_t cap, std::string_view* args, int max_args) {
+bool raw_command_line(std::string_view* line) {
   const char* raw = GetCommandLineA();
-  const std::string_view line = raw ? std::string_view(raw) : std::string_view();
-  if (line.size() > cap) return -1;
-  const int n = cli::split(line, storage, cap, args, max_args);
-  if (n <= 0) return n;
-  for (int i = 1; i < n; ++i) args[i - 1] = args[i];  // the program's own name goes
-  return n - 1;
+  *line = raw ? std::string_view(raw) : std::string_view();
+  return true;
 }
 
 void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
