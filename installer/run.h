@@ -5,10 +5,11 @@
 #include <cstddef>
 
 #include "installer/dirs.h"
+#include "ravozi_version.h"
 
 namespace installer {
 
-constexpr char kVersion[] = RAVOZI_VERSION;  // the CMake project version
+constexpr char kVersion[] = RAVOZI_VERSION_STR;  // the CMake project version
 
 // The extractor lies next to the installer in the current directory and is
 // deleted after every run, whatever happened. The command names its folder,
