@@ -101,6 +101,10 @@ class Installer(unittest.TestCase):
                 if where:
                     self.assertEqual(files(WINE.drive_c / where[3:].replace("\\", "/")), files(SAMPLE))
         self.assertFalse((WINE.drive_c / "x").exists())
+        # A REG_EXPAND_SZ record counts once expanded: C:\rt holds the first row's installation.
+        WINE.quiet("wine", "reg", "add", "HKLM\\" + RECORD_KEY, "/v", "InstallDir", "/t", "REG_EXPAND_SZ",
+                   "/d", "%SystemDrive%\\rt", "/f", "/reg:32")
+        self.assertIn(b"already installed at 'C:\\rt'", WINE.run(INSTALLER, cwd=work, stdin=b"\n").stdout)
 
     def test_the_interpreter_is_the_systems_cmd_told_v_off_never_one_planted_here(self):
         work = WINE.drive_c / "plant"
