@@ -28,7 +28,8 @@ class Installer(unittest.TestCase):
         """The record as regedit reads it (wide calls) from the 32-bit view: a REG_SZ, or absent."""
         exported = WINE.drive_c / "record.reg"
         exported.unlink(missing_ok=True)
-        WINE.run("regedit", ["/E", "C:\\record.reg", "HKEY_LOCAL_MACHINE\\" + RECORD_KEY.replace("\\", "\\Wow6432Node\\", 1)])
+        wow_key = "HKEY_LOCAL_MACHINE\\" + RECORD_KEY.replace("\\", "\\Wow6432Node\\", 1)
+        WINE.run("regedit", ["/E", "C:\\record.reg", wow_key])
         found = exported.exists() and re.search('"InstallDir"="(.*)"', exported.read_text("utf-16"))
         return found.group(1).replace("\\\\", "\\") if found else "absent"
 
