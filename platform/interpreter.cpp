@@ -57,11 +57,15 @@ bool has_extension(std::string_view name) {
   return name.find('.', base_of(name)) != std::string_view::npos;
 }
 
-// A name with a directory part as it is; a bare one (or one with only a
-// drive, which would be taken from that drive's current directory) in the
-// system directory, never in the current directory or on PATH.
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+// A full path (C:\..., \\server\...) as it is; any other name, bare or
+// relative to the current directory or drive, in the system directory:
+// never from the current directory or PATH.
 StartResult try_located(Attempt& a, std::string_view program) {
-  if (program.find_first_of("\\/") != std::string_view::npos) return try_program(a, program);
+  bool is_full = (program.size() > 2 && program[1] == ':' && is_separator(program[2])) ||
+                 (program.size() > 1 && is_separator(program[0]) && is_separator(program[1]));
+  if (is_full) return try_program(a, program);
   if (a.system_dir == nullptr || a.system_dir[0] == '\0') return StartResult::not_found;
   std::string_view dir(a.system_dir);
   const char* sep = (dir.back() == '\\' || dir.back() == '/') ? "" : "\\";

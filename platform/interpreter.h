@@ -24,9 +24,9 @@ using StartFn = StartResult (*)(const char* program, char* command_line,
 constexpr std::size_t kMaxCommandLine = 32768;
 
 // Tries the program named by comspec (null when the variable is not set):
-// a name without a directory part in system_dir only, a name without
-// extension with .com, .exe, .bat and .cmd in that order. When comspec is
-// unset or none of its candidates is found, falls back to "cmd.exe"
+// a name that is no full path (bare, or relative to the current directory
+// or drive) in system_dir only, a name without extension with .com, .exe,
+// .bat and .cmd in that order. When comspec is unset or none of its candidates is found, falls back to "cmd.exe"
 // ("command.com" on the Windows 95 family) in system_dir. The current
 // directory and PATH are never searched: the installer runs elevated from a
 // download folder, where anyone may have left a program of that name.

@@ -43,11 +43,12 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
        {"C:\\gone\\cmd.exe", "C:\\win\\cmd.exe"}, "C:\\win\\cmd.exe /d /v:off /c run it"},
       {"cmd.exe", "C:\\win\\", false, "C:\\win\\cmd.exe", "", {"C:\\win\\cmd.exe"},
        "C:\\win\\cmd.exe /d /v:off /c run it"},
-      {"C:sh.exe", "C:\\win", false, "", "", {"C:\\win\\C:sh.exe", "C:\\win\\cmd.exe"},
+      {".\\sh.exe", "C:\\win", false, "", "", {"C:\\win\\.\\sh.exe", "C:\\win\\cmd.exe"},
        "C:\\win\\cmd.exe /d /v:off /c run it"},
       {nullptr, "C:\\win", true, "", "", {"C:\\win\\command.com"}, "C:\\win\\command.com /c run it"},
       {"", nullptr, false, "", "", {}, ""},  // never the current directory or PATH
-      {"C:\\bad.exe", "C:\\win", false, "", "C:\\bad.exe", {"C:\\bad.exe"}, "C:\\bad.exe /c run it"},
+      {"\\\\srv\\bad.exe", "C:\\win", false, "", "\\\\srv\\bad.exe", {"\\\\srv\\bad.exe"},
+       "\\\\srv\\bad.exe /c run it"},
       {long_comspec.c_str(), "C:\\ok", false, "", "", {"C:\\ok\\cmd.exe"}, "C:\\ok\\cmd.exe /d /v:off /c run it"},
       {"D:\\sh.exe", "C:\\win", false, "", "", {}, "", "run it!"},  // only cmd.exe is told to leave '!'
   };
