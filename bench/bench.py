@@ -378,7 +378,7 @@ def wine_install(archive: Path, reference, runs: int):
         # on what deleting just before a run costs.
         for i in range(runs):
             name = "rt" if i == 0 else f"rt-{i + 1}"
-            w.reg_delete(r"SOFTWARE\Vurarido")
+            w.forget_record()
             shutil.copy(sfx, work / "ruduvizide.exe")
             os.sync()
             t0 = time.perf_counter()

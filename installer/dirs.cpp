@@ -8,6 +8,32 @@ const char* next_char(const char* p) {
   return ops::is_lead_byte(static_cast<unsigned char>(*p)) && p[1] != '\0' ? p + 2 : p + 1;
 }
 
+namespace {
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool is_drive_root(const char* p) {
+  char letter = static_cast<char>(p[0] | 0x20);
+  return letter >= 'a' && letter <= 'z' && p[1] == ':' && is_separator(p[2]);
+}
+
+}  // namespace
+
+bool names_device(const char* path) {
+  if (!is_separator(path[0]) || !is_separator(path[1]) || (path[2] != '.' && path[2] != '?') ||
+      !is_separator(path[3]))
+    return false;
+  const char* rest = path + 4;
+  bool unc = (rest[0] | 0x20) == 'u' && (rest[1] | 0x20) == 'n' && (rest[2] | 0x20) == 'c' &&
+             is_separator(rest[3]);
+  return path[2] == '.' || !(is_drive_root(rest) || unc);
+}
+
+bool is_full_path(const char* path) {
+  return is_drive_root(path) ||
+         (is_separator(path[0]) && is_separator(path[1]) && !names_device(path));
+}
+
 int is_directory(const char* path) {
   std::uint32_t attributes = ops::file_attributes(path);
   if (attributes == ops::kInvalidAttributes) return 0;

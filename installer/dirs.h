@@ -14,6 +14,15 @@ constexpr std::size_t kPathCapacity = 260;
 // The character after the one at p (p must not be at the terminator).
 const char* next_char(const char* p);
 
+// Whether path lies in the device namespace (\\.\ or \\?\), other than a
+// drive or network path written with the long-path prefix (\\?\C:\,
+// \\?\UNC\): a device names no directory to install into.
+bool names_device(const char* path);
+
+// Whether path reads the same from any current directory and drive: a
+// drive letter with a separator, or a network path, and not a device.
+bool is_full_path(const char* path);
+
 // Tells whether path names an existing directory: 1 or 0.
 int is_directory(const char* path);
 

@@ -1,5 +1,6 @@
 #include "installer/record.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "installer/dirs.h"
@@ -7,6 +8,35 @@
 #include "platform/ops.h"
 
 namespace installer {
+
+namespace {
+
+// Makes buf the root that a value of this type names, and returns its
+// length; -1 when the value names none, because it is no text or too long.
+// Another program may have stored the value without its terminator, or
+// with bytes after it: the text is what comes before the first zero byte of
+// the data returned, and nothing beyond that data is looked at. A
+// REG_EXPAND_SZ is expanded, as every reader of such a value must.
+long root_of(std::uint32_t type, char* buf, std::size_t size, std::size_t capacity) {
+  const void* zero = std::memchr(buf, '\0', size);
+  std::size_t length = zero ? static_cast<const char*>(zero) - buf : size;
+  if (length >= capacity) {
+    // No room left for a terminator: longer than any path we could use.
+    buf[capacity - 1] = '\0';
+    return -1;
+  }
+  buf[length] = '\0';
+  if (type == ops::kRegExpandSz) {
+    char expanded[kPathCapacity];
+    if (ops::expand_environment(buf, expanded, std::min(capacity, sizeof expanded)) != 0) return -1;
+    std::memcpy(buf, expanded, std::strlen(expanded) + 1);
+  } else if (type != ops::kRegSz) {
+    return -1;
+  }
+  return static_cast<long>(std::strlen(buf));
+}
+
+}  // namespace
 
 int read_installation_record(char* buf, std::size_t capacity) {
   if (capacity == 0) return 0;
@@ -19,27 +49,20 @@ int read_installation_record(char* buf, std::size_t capacity) {
   ops::reg_close(key);
   if (status != 0 || size > capacity) return 0;
 
-  // Another program may have stored the value without its terminator, or
-  // with bytes after it: the root is what comes before the first zero byte
-  // of the data returned, and nothing beyond that data is looked at.
-  const void* zero = std::memchr(buf, '\0', size);
-  std::size_t length = zero ? static_cast<const char*>(zero) - buf : size;
-  if (length >= capacity) {
-    // No room left for a terminator: longer than any path we could use.
-    buf[capacity - 1] = '\0';
-    return 0;
-  }
-  buf[length] = '\0';
-  if (length == 0) return 0;
+  // Only a full path means the same place to every run: a relative one
+  // would be looked up from wherever the installer happens to start.
+  long length = root_of(type, buf, size, capacity);
+  if (length <= 0 || !is_full_path(buf)) return 0;
 
   // A root so long that its library directory does not fit in a path can
   // not hold a usable installation; testing a cut-off path instead could
   // report the root itself as one.
   constexpr std::size_t kSuffixLength = sizeof kLibrarySuffix - 1;
-  if (length + kSuffixLength >= capacity) return 0;
-  std::memcpy(buf + length, kLibrarySuffix, kSuffixLength + 1);
+  std::size_t end = static_cast<std::size_t>(length);
+  if (end + kSuffixLength >= capacity) return 0;
+  std::memcpy(buf + end, kLibrarySuffix, kSuffixLength + 1);
   int found = is_directory(buf);
-  buf[length] = '\0';
+  buf[end] = '\0';
   return found;
 }
 

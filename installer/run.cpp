@@ -57,19 +57,25 @@ bool is_relative(const char* path) {
   return path[0] == '\0' || next_char(path) != path + 1 || path[1] != ':';
 }
 
-// A path Windows reads the same from any current directory and drive: a
-// drive with its root ("C:\"), or a network path ("\\server\share").
-bool is_fully_qualified(const char* path) {
-  if (is_separator(path[0])) return is_separator(path[1]);
-  return !is_relative(path) && is_separator(path[2]);
+// Drops a separator that ends path, unless it ends a root such as C:\.
+void drop_trailing_separator(char* path) {
+  char* last = nullptr;
+  const char* before = nullptr;
+  for (char* p = path; *p != '\0'; p = path + (next_char(p) - path)) {
+    before = last;
+    last = p;
+  }
+  if (last != nullptr && *last == '\\' && before != nullptr && *before != ':') *last = '\0';
 }
 
 // A character the command interpreter would act on even between the double
 // quotes, or that would end them: '%' expands variables, so the extractor
-// would unpack somewhere other than the root that gets recorded.
+// would unpack somewhere other than the root that gets recorded; so does '!'
+// where delayed expansion is on, which only cmd.exe can be told to ignore.
 char unsafe_command_char(const char* path) {
+  bool bang_safe = ops::interpreter_is_cmd();
   for (const char* p = path; *p != '\0'; p = next_char(p))
-    if (*p == '%' || *p == '"') return *p;
+    if (*p == '%' || *p == '"' || (*p == '!' && !bang_safe)) return *p;
   return '\0';
 }
 
@@ -98,16 +104,15 @@ bool has_component_windows_trims(const char* path) {
 // on standard error, -1; or 0 when there is none.
 int refuse_target(const char* target, const char* command) {
   constexpr std::size_t kMostBytes = kPathCapacity - 1;
+  if (names_device(target)) {
+    ops::print(Stream::err, "Error: could not create %s.\n", target);
+    ops::print(Stream::err, "The path names a device, not a directory.\n");
+    return -1;
+  }
   if (std::strlen(target) + std::strlen(kLibrarySuffix) > kMostBytes) {
     ops::print(Stream::err, "Error: could not create %s.\n", target);
     ops::print(Stream::err, "The library directory %s%s would be longer than %u characters.\n",
                target, kLibrarySuffix, static_cast<unsigned>(kMostBytes));
-    return -1;
-  }
-  if (has_component_windows_trims(target)) {
-    ops::print(Stream::err, "Error: could not create %s.\n", target);
-    ops::print(Stream::err,
-               "A directory name ends in a blank or a dot, which Windows would drop.\n");
     return -1;
   }
   if (char c = unsafe_command_char(target)) {
@@ -129,10 +134,19 @@ int refuse_target(const char* target, const char* command) {
 
 // Steps from the tree creation to the record. Returns the run result.
 int install(const char* default_dir, char* target) {
-  bool relative = is_relative(target);
+  // The answer as the user named it, for what is said about the answer itself.
+  bool joined = target[0] != '\0' && is_relative(target);
+  const char* base = joined ? default_dir : "";
+  const char* sep = joined ? "\\" : "";
+  // Judged as typed: resolving the path would silently drop the blanks and dots.
+  if (has_component_windows_trims(target)) {
+    ops::print(Stream::err, "Error: could not create %s%s%s.\n", base, sep, target);
+    ops::print(Stream::err,
+               "A directory name ends in a blank or a dot, which Windows would drop.\n");
+    return -1;
+  }
   if (form_target_path(default_dir, target) != 0) {
-    ops::print(Stream::err, "Error: could not create %s%s%s.\n", relative ? default_dir : "",
-               relative ? "\\" : "", target);
+    ops::print(Stream::err, "Error: could not create %s%s%s.\n", base, sep, target);
     ops::print(Stream::err, "The path is longer than %u characters.\n",
                static_cast<unsigned>(kPathCapacity - 1));
     return -1;
@@ -162,21 +176,11 @@ int install(const char* default_dir, char* target) {
 }  // namespace
 
 int form_target_path(const char* default_dir, char* answer) {
-  char formed[kPathCapacity];
-  const char* target = answer;
-  if (answer[0] == '\0' || is_relative(answer)) {
-    int n = answer[0] == '\0'
-                ? std::snprintf(formed, sizeof formed, "%s", default_dir)
-                : std::snprintf(formed, sizeof formed, "%s\\%s", default_dir, answer);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof formed) return -1;
-    target = formed;
-  }
-  char full[kPathCapacity];
-  if (target[0] != '\0' && !is_fully_qualified(target)) {
-    if (ops::full_path(target, full, sizeof full) != 0) return -1;
-    target = full;
-  }
-  if (target != answer) std::memcpy(answer, target, std::strlen(target) + 1);
+  const char* named = answer[0] == '\0' ? default_dir : answer;
+  char full[kPathCapacity] = "";
+  if (named[0] != '\0' && ops::full_path(named, full, sizeof full) != 0) return -1;
+  drop_trailing_separator(full);
+  std::memcpy(answer, full, std::strlen(full) + 1);
   return 0;
 }
 

@@ -5,10 +5,11 @@
 #include <cstddef>
 
 #include "installer/dirs.h"
+#include "ravozi_version.h"
 
 namespace installer {
 
-constexpr char kVersion[] = RAVOZI_VERSION;  // the CMake project version
+constexpr char kVersion[] = RAVOZI_VERSION_STR;  // the CMake project version
 
 // The extractor lies next to the installer in the current directory and is
 // deleted after every run, whatever happened. The command names its folder,
@@ -20,13 +21,13 @@ constexpr char kExtractorCommand[] = ".\\ruduvizide.exe -qq -u -d \"%s\"";
 constexpr std::size_t kCommandCapacity =
     (sizeof kExtractorCommand - 1 - 2) + (kPathCapacity - 1) + 1;
 
-// Forms the target path from the answer in place: an empty answer takes the
-// default directory, a relative one is joined onto it with a backslash. A
-// target that is not fully qualified then (it starts with one '\' or '/',
-// or with a drive but no separator after it) is resolved to the full path
-// it names now, so that the record means the same place to every later
-// run; a fully qualified answer keeps its spelling. Returns -1, leaving
-// answer unchanged, when the result would not fit in kPathCapacity.
+// Forms the target path from the answer in place, in the one spelling used
+// for the tree, the command and the record: an empty answer takes the
+// default directory; the path is then resolved as the system resolves it
+// from the current directory and drive ("." and ".." removed, '/' read as
+// '\'), keeping the letter case typed, and a trailing separator is dropped
+// unless it ends a root (C:\). Returns -1, leaving answer unchanged, when
+// the result would not fit in kPathCapacity.
 int form_target_path(const char* default_dir, char* answer);
 
 // Runs the installer once. Returns 0 for success, -1 for failure: the

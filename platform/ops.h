@@ -20,7 +20,8 @@ namespace ops {
 // An open registry key; null is never a valid open key.
 using RegKey = void*;
 
-constexpr std::uint32_t kRegSz = 1;  // REG_SZ
+constexpr std::uint32_t kRegSz = 1;        // REG_SZ
+constexpr std::uint32_t kRegExpandSz = 2;  // REG_EXPAND_SZ
 
 // Opens HKEY_LOCAL_MACHINE\path for reading (KEY_READ). The 32-bit registry
 // view is used on every build, so that 32- and 64-bit copies of the
@@ -76,10 +77,14 @@ void release_error_text(char* text);
 
 // Processes ---------------------------------------------------------------
 
-// Runs command through the command interpreter (COMSPEC, else cmd.exe),
-// waiting without a time limit. Returns the command's exit status, or -1
-// when no interpreter could be started.
+// Runs command through the command interpreter (COMSPEC, else cmd.exe from
+// the system directory), waiting without a time limit. Returns the
+// command's exit status, or -1 when no interpreter could be started.
 int run_command(const char* command);
+
+// Whether run_command can only hand its command to cmd.exe, which is told
+// to take '!' as typed; another interpreter is never given a '!'.
+bool interpreter_is_cmd();
 
 // Console -------------------------------------------------------------------
 
@@ -121,6 +126,10 @@ int read_char();
 // single-byte code page). Path scans step over whole characters with it:
 // the second byte of a character can be 0x5C, the backslash.
 bool is_lead_byte(unsigned char c);
+
+// ExpandEnvironmentStringsA: text with each %NAME% of a set variable
+// replaced by its value. 0 when the result fits in capacity, -1 otherwise.
+int expand_environment(const char* text, char* buf, std::size_t capacity);
 
 // GetFullPathNameA: the full path that path names from the current
 // directory and drive. 0 when it fits in capacity, -1 otherwise.

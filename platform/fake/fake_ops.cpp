@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/ops.h"
 
@@ -131,6 +132,8 @@ int run_command(const char* command) {
   return world().on_command(command);
 }
 
+bool interpreter_is_cmd() { return world().interpreter_is_cmd; }
+
 void print(Stream stream, const char* format, ...) {
   char buf[4096];
   std::va_list args;
@@ -163,14 +166,33 @@ bool is_lead_byte(unsigned char c) {
   return world().ansi_code_page == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
-// Rooted paths get the current drive, drive-relative ones its directory
-// (another drive's is its root).
+int expand_environment(const char* text, char* buf, std::size_t capacity) {
+  std::string e = world().expansions.count(text) ? world().expansions[text] : text;
+  return e.size() < capacity ? (std::memcpy(buf, e.c_str(), e.size() + 1), 0) : -1;
+}
+
+// As GetFullPathNameA resolves: '/' read as '\'; a rooted path on the
+// current drive, a drive-relative one in that drive's directory (another
+// drive's is its root), a relative one in the current directory; then "."
+// and ".." dropped. \\?\ and \\.\ paths pass as they are.
 int full_path(const char* path, char* buf, std::size_t capacity) {
-  std::string p(path), cwd = world().cwd;
+  std::string p(path), cwd = world().cwd, out;
   std::replace(p.begin(), p.end(), '/', '\\');
-  p = p[0] == '\\' ? cwd.substr(0, 2) + p
-                    : (p.compare(0, 2, cwd, 0, 2) == 0 ? cwd : p.substr(0, 2)) + "\\" + p.substr(2);
-  return p.size() < capacity ? (std::memcpy(buf, p.c_str(), p.size() + 1), 0) : -1;
+  bool drive = p.size() > 1 && p[1] == ':', unc = p.compare(0, 2, "\\\\") == 0;
+  if (!unc && !(drive && p[2] == '\\'))
+    p = p[0] == '\\' ? cwd.substr(0, 2) + p
+        : !drive     ? cwd + (cwd.back() == '\\' ? "" : "\\") + p
+                     : (p.compare(0, 2, cwd, 0, 2) == 0 ? cwd : p.substr(0, 2)) + "\\" + p.substr(2);
+  std::vector<std::string> parts;
+  for (std::size_t at = 0, end = 0; end < p.size(); at = end + 1) {
+    end = std::min(p.find('\\', at), p.size());
+    parts.push_back(p.substr(at, end - at));
+    if (unc && (p[2] == '?' || p[2] == '.')) continue;
+    if (parts.back() == "." || parts.back() == "..") parts.pop_back();
+    if (p.compare(at, end - at, "..") == 0 && parts.size() > (unc ? 4u : 1u)) parts.pop_back();
+  }
+  for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "\\" : "") + parts[i];
+  return out.size() < capacity ? (std::memcpy(buf, out.c_str(), out.size() + 1), 0) : -1;
 }
 
 }  // namespace ops

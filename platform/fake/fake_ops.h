@@ -27,6 +27,8 @@ struct World {
   int open_keys = 0, texts_outstanding = 0;
   std::uint32_t last_error = 0;
   std::map<std::uint32_t, std::string> error_texts;
+  bool interpreter_is_cmd = true;
+  std::map<std::string, std::string> expansions;  // text -> expanded; others stay
   std::function<int(const std::string&)> on_command = [](const std::string&) { return 0; };
   // Input is what the console layer hands over: ANSI bytes (1252, or 932
   // with its lead bytes), and a line holding one of the unheld characters is

@@ -26,35 +26,43 @@ struct Starter {
 };
 
 TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
-  // A name one character too long with any extension, and a PATH entry far too long.
-  const std::string long_comspec = "C:\\" + std::string(253, 'd'), path = std::string(300, 'd') + ";C:\\ok";
+  // A name one character too long with any extension.
+  const std::string long_comspec = "C:\\" + std::string(253, 'd');
   struct Case {
-    const char *comspec, *path;
+    const char *comspec, *system_dir;
     bool win95;
     std::string starts, refuses;
     Programs programs;
-    std::string last_line;
+    std::string last_line, command = "run it";
   } cases[] = {
-      {"C:\\sys\\CMD.EXE", "C:\\bin", false, "C:\\sys\\CMD.EXE", "", {"C:\\sys\\CMD.EXE"},
-       "C:\\sys\\CMD.EXE /d /c run it"},
+      {"C:\\sys\\CMD.EXE", "C:\\win", false, "C:\\sys\\CMD.EXE", "", {"C:\\sys\\CMD.EXE"},
+       "C:\\sys\\CMD.EXE /d /v:off /c run it"},
       {"D:\\my.dir\\sh", nullptr, false, "D:\\my.dir\\sh.bat", "",
        {"D:\\my.dir\\sh.com", "D:\\my.dir\\sh.exe", "D:\\my.dir\\sh.bat"}, "D:\\my.dir\\sh.bat /c run it"},
-      {"C:\\gone\\cmd.exe", "C:\\a;;\"C:\\b\";C:\\c", false, "C:\\b\\cmd.exe", "",
-       {"C:\\gone\\cmd.exe", "cmd.exe", "C:\\a\\cmd.exe", "C:\\b\\cmd.exe"}, "C:\\b\\cmd.exe /d /c run it"},
-      {"", "C:\\sys\\", false, "", "", {"cmd.exe", "C:\\sys\\cmd.exe"}, "C:\\sys\\cmd.exe /d /c run it"},
-      {nullptr, "C:\\win", true, "", "", {"command.com", "C:\\win\\command.com"},
-       "C:\\win\\command.com /c run it"},
-      {"C:\\bad.exe", "C:\\a", false, "", "C:\\bad.exe", {"C:\\bad.exe"}, "C:\\bad.exe /c run it"},
-      {long_comspec.c_str(), path.c_str(), false, "", "", {"cmd.exe", "C:\\ok\\cmd.exe"},
-       "C:\\ok\\cmd.exe /d /c run it"},
+      {"C:\\gone\\cmd.exe", "C:\\win", false, "C:\\win\\cmd.exe", "",
+       {"C:\\gone\\cmd.exe", "C:\\win\\cmd.exe"}, "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"cmd.exe", "C:\\win\\", false, "C:\\win\\cmd.exe", "", {"C:\\win\\cmd.exe"},
+       "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {".\\sh.exe", "C:\\win", false, "", "", {"C:\\win\\.\\sh.exe", "C:\\win\\cmd.exe"},
+       "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {nullptr, "C:\\win", true, "", "", {"C:\\win\\command.com"}, "C:\\win\\command.com /c run it"},
+      {"", nullptr, false, "", "", {}, ""},  // never the current directory or PATH
+      {"\\\\srv\\bad.exe", "C:\\win", false, "", "\\\\srv\\bad.exe", {"\\\\srv\\bad.exe"},
+       "\\\\srv\\bad.exe /c run it"},
+      {long_comspec.c_str(), "C:\\ok", false, "", "", {"C:\\ok\\cmd.exe"}, "C:\\ok\\cmd.exe /d /v:off /c run it"},
+      {"D:\\sh.exe", "C:\\win", false, "", "", {}, "", "run it!"},  // only cmd.exe is told to leave '!'
   };
   for (const Case& c : cases) {
     Starter s{c.starts, c.refuses, {}, {}};
     StartResult expected = c.starts.empty() ? StartResult::failed : StartResult::started;
-    EXPECT_EQ(ops::start_interpreter(c.comspec, c.path, c.win95, "run it", Starter::start, &s), expected);
+    EXPECT_EQ(ops::start_interpreter(c.comspec, c.system_dir, c.win95, c.command.c_str(), Starter::start, &s),
+              expected);
     EXPECT_EQ(s.programs, c.programs);
-    EXPECT_EQ(s.lines.back(), c.last_line);
+    EXPECT_EQ(s.lines.empty() ? "" : s.lines.back(), c.last_line);
   }
+  // A target holding '!' is refused up front unless only cmd.exe can run it.
+  EXPECT_TRUE(ops::interpreter_is_cmd(nullptr, false) && ops::interpreter_is_cmd("C:\\x\\Cmd.exe", false));
+  EXPECT_FALSE(ops::interpreter_is_cmd(nullptr, true) || ops::interpreter_is_cmd("C:\\x\\cmd", false));
 }
 
 }  // namespace

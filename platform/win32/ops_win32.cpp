@@ -48,6 +48,10 @@ StartResult start_child(const char* program, char* command_line, void* context) 
 // to case on Windows, as the interpreter lookup requires.
 const char* environment(const char* name) { return std::getenv(name); }
 
+// The high bit of the version marks the Windows 95 family, whose
+// interpreter is command.com.
+bool is_windows95_family() { return (GetVersion() & 0x80000000u) != 0; }
+
 bool is_console(HANDLE handle) {
   DWORD mode = 0;
   return GetConsoleMode(handle, &mode) != 0;
@@ -156,12 +160,12 @@ void release_error_text(char* text) {
 }
 
 int run_command(const char* command) {
-  // The high bit of the version marks the Windows 95 family, whose
-  // interpreter is command.com.
-  bool windows95_family = (GetVersion() & 0x80000000u) != 0;
+  char system_dir[MAX_PATH];
+  UINT n = GetSystemDirectoryA(system_dir, sizeof system_dir);
+  if (n == 0 || n >= sizeof system_dir) system_dir[0] = '\0';
   Child child = {};
-  if (start_interpreter(environment("COMSPEC"), environment("PATH"), windows95_family,
-                        command, start_child, &child) != StartResult::started)
+  if (start_interpreter(environment("COMSPEC"), system_dir, is_windows95_family(), command,
+                        start_child, &child) != StartResult::started)
     return -1;
   WaitForSingleObject(child.info.hProcess, INFINITE);
   DWORD code = static_cast<DWORD>(-1);
@@ -169,6 +173,10 @@ int run_command(const char* command) {
   CloseHandle(child.info.hThread);
   CloseHandle(child.info.hProcess);
   return static_cast<int>(code);
+}
+
+bool interpreter_is_cmd() {
+  return ops::interpreter_is_cmd(environment("COMSPEC"), is_windows95_family());
 }
 
 void print(Stream stream, const char* format, ...) {
@@ -229,6 +237,12 @@ int read_char() {
 }
 
 bool is_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
+
+int expand_environment(const char* text, char* buf, std::size_t capacity) {
+  // The ANSI call may count one byte more than it stores: keep that one free.
+  DWORD n = ExpandEnvironmentStringsA(text, buf, static_cast<DWORD>(capacity));
+  return n > 0 && n < capacity ? 0 : -1;
+}
 
 int full_path(const char* path, char* buf, std::size_t capacity) {
   DWORD n = GetFullPathNameA(path, static_cast<DWORD>(capacity), buf, nullptr);

@@ -1,6 +1,6 @@
 """What only Windows shows of the installer: the real program and extractor under Wine, typed
 at in a console under German and Japanese code pages, the record read back wide from the 32-bit
-registry view. Usage: test_installer.py INSTALLER EXTRACTOR [unittest arguments]"""
+registry view. Usage: test_installer.py INSTALLER EXTRACTOR RECORDER [unittest arguments]"""
 
 import os
 import re
@@ -12,11 +12,15 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from winetest import run_tests  # noqa: E402
+from winetest import RECORD_KEY, run_tests  # noqa: E402
 
-INSTALLER, EXTRACTOR = sys.argv[1:3]
-KEY = r"Vurarido\DodiviZevEzorOzidadi\6.0"
+INSTALLER, EXTRACTOR, RECORDER = sys.argv[1:4]
+SAMPLE = Path(__file__).resolve().parents[2] / "payload" / "sample"
 WINE = None
+
+
+def files(root: Path) -> dict:
+    return {p.relative_to(root).as_posix(): p.read_bytes() for p in root.rglob("*") if p.is_file()}
 
 
 class Installer(unittest.TestCase):
@@ -24,7 +28,8 @@ class Installer(unittest.TestCase):
         """The record as regedit reads it (wide calls) from the 32-bit view: a REG_SZ, or absent."""
         exported = WINE.drive_c / "record.reg"
         exported.unlink(missing_ok=True)
-        WINE.run("regedit", ["/E", "C:\\record.reg", "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\" + KEY])
+        wow_key = "HKEY_LOCAL_MACHINE\\" + RECORD_KEY.replace("\\", "\\Wow6432Node\\", 1)
+        WINE.run("regedit", ["/E", "C:\\record.reg", wow_key])
         found = exported.exists() and re.search('"InstallDir"="(.*)"', exported.read_text("utf-16"))
         return found.group(1).replace("\\\\", "\\") if found else "absent"
 
@@ -63,7 +68,7 @@ class Installer(unittest.TestCase):
         ]
         for lang, folder, keys, target, shown in cases:
             with self.subTest(keys=keys or folder):
-                WINE.reg_delete(r"SOFTWARE\Vurarido")
+                WINE.forget_record()
                 (WINE.drive_c / folder).mkdir()
                 status, screen = self.typed(lang, keys, WINE.drive_c / folder)
                 self.assertIn(shown, screen)
@@ -80,6 +85,43 @@ class Installer(unittest.TestCase):
         again = WINE.run(INSTALLER, cwd=WINE.drive_c / "Müller-Ærø", extra_env={"LANG": "de_DE.UTF-8"})
         self.assertIn("already installed at 'C:\\Müller-Ærø'".encode("cp1252"), again.stdout)
 
+    def test_piped_answers_take_one_spelling_and_devices_are_refused(self):
+        work = WINE.drive_c / "piped"
+        work.mkdir()
+        cases = [  # the answer in the ANSI code page, where it is recorded (None: refused)
+            (b"C:\\rt", "C:\\rt"), (b"\\rt2", "C:\\rt2"), (b"C:dr", "C:\\piped\\dr"),
+            (b"C:/new/./a/../b/", "C:\\new\\b"), (b"C:\\Biblioth\xe8que", "C:\\Bibliothèque"),
+            (b"\\\\.\\C:\\x", None), (b"C:\\x\\nul", None), (b"C:\\x.", None),
+        ]
+        for answer, where in cases:
+            with self.subTest(answer=answer):
+                WINE.forget_record()
+                shutil.copy(EXTRACTOR, work / "ruduvizide.exe")
+                r = WINE.run(INSTALLER, cwd=work, stdin=answer + b"\n\n")
+                self.assertEqual((r.returncode, self.record()), (0, where) if where else (255, "absent"), r.stderr)
+                if where:
+                    self.assertEqual(files(WINE.drive_c / where[3:].replace("\\", "/")), files(SAMPLE))
+        self.assertFalse((WINE.drive_c / "x").exists())
+        # A REG_EXPAND_SZ record counts once expanded: C:\rt holds the first row's installation.
+        WINE.quiet("wine", "reg", "add", "HKLM\\" + RECORD_KEY, "/v", "InstallDir", "/t", "REG_EXPAND_SZ",
+                   "/d", "%SystemDrive%\\rt", "/f", "/reg:32")
+        self.assertIn(b"already installed at 'C:\\rt'", WINE.run(INSTALLER, cwd=work, stdin=b"\n").stdout)
+
+    def test_the_interpreter_is_the_systems_cmd_told_v_off_never_one_planted_here(self):
+        work = WINE.drive_c / "plant"
+        work.mkdir()
+        shutil.copy(INSTALLER, work / "setup.exe")
+        shutil.copy(RECORDER, work / "cmd.exe")
+        for comspec in ("", "C:\\plant\\cmd.exe"):  # unset: the system's; then the recorder
+            WINE.forget_record()
+            shutil.copy(EXTRACTOR, work / "ruduvizide.exe")
+            (work / "run.bat").write_text(f"@set COMSPEC={comspec}\r\n@setup.exe\r\n")
+            r = WINE.run("C:\\windows\\system32\\cmd.exe", ["/c", "C:\\plant\\run.bat"], cwd=work, stdin=b"\n\n")
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        self.assertEqual(files(work / "bin"), files(SAMPLE / "bin"))
+        self.assertEqual((work / "recorded.txt").read_text().splitlines(),
+                         ['C:\\plant\\cmd.exe /d /v:off /c .\\ruduvizide.exe -qq -u -d "C:\\plant"'])
+
 
 def use(wine):
     global WINE
@@ -87,4 +129,4 @@ def use(wine):
 
 
 if __name__ == "__main__":
-    run_tests(use, sys.argv[3:])
+    run_tests(use, sys.argv[4:])

@@ -9,6 +9,9 @@ import tempfile
 import unittest
 from pathlib import Path
 
+# The installation record's key below HKEY_LOCAL_MACHINE, in the 32-bit view (installer/record.h).
+RECORD_KEY = r"SOFTWARE\Vurarido\DodiviZevEzorOzidadi\6.0"
+
 
 class WinePrefix:
     def __init__(self):
@@ -37,9 +40,9 @@ class WinePrefix:
         return subprocess.run(["wine", str(exe), *args], cwd=cwd, input=stdin, capture_output=True,
                               env=dict(self.env, **(extra_env or {})), timeout=timeout)
 
-    def reg_delete(self, key):
-        """Deletes HKLM\\key in the 32-bit view, if it is there."""
-        self.quiet("wine", "reg", "delete", "HKLM\\" + key, "/f", "/reg:32")
+    def forget_record(self):
+        """Deletes the installation record's key, if it is there."""
+        self.quiet("wine", "reg", "delete", "HKLM\\" + RECORD_KEY, "/f", "/reg:32")
 
 
 def run_tests(use_prefix, argv_rest):
