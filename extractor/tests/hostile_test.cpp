@@ -42,8 +42,8 @@ TEST_F(Unpack, DeflateBombStopsWithinOneBuffer) {
 std::string many(int n, uint32_t attr, std::string (*name_of)(int)) {
   ZipWriter w;
   w.zip64_end = true;
-  ZipEntry e;
-  e.method = 0, e.dos_time = 0, e.mtime.reset(), e.attr = attr;
+  ZipEntry e{"", "", 0};
+  e.dos_time = 0, e.mtime.reset(), e.attr = attr;
   for (int i = 0; i < n; ++i) e.name = name_of(i), w.add(e);
   return w.finish();
 }

@@ -114,11 +114,7 @@ class CrashingHost final : public Host {
 // A stored archive with UTF-8 names.
 std::string zip_of(const std::vector<std::pair<std::string, std::string>>& files) {
   test::ZipWriter w;
-  for (auto& [name, data] : files) {
-    test::ZipEntry e;
-    e.name = name, e.data = data, e.method = 0;
-    w.add(e);
-  }
+  for (auto& [name, data] : files) w.add({name, data, 0});
   return w.finish();
 }
 

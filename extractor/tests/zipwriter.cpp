@@ -174,7 +174,7 @@ ZipEntry entry(const std::vector<std::string>& t) {
     else if (k == "usize") e.usize = number(v);
     else if (k == "csize") e.csize = number(v);
     else if (k == "shares") e.shares = number(v);
-    else if (k == "local-name") e.local_name = unescape(v);
+    else if (k == "local-name") e.local_name = bytes(v);
     else if (k == "payload") e.payload = bytes(v);
     else if (k == "cut") cut = number(v);
     else if (k == "pad") pad = bytes(v);

@@ -17,13 +17,13 @@ struct ZipEntry {
   uint32_t attr = 0100644u << 16, dos_time = 0x58216000;      // a regular file, 2024-01-01 12:00
   std::optional<uint32_t> mtime = 1700000000;                 // the extended timestamp field
   bool zip64 = false, descriptor = false;  // all-ones sizes and a Zip64 field; sizes after the data
-  std::string cd_extra;
+  std::string cd_extra = {};
   // What a liar changes: the checksum and sizes it states, another name in
   // the local header, other bytes as data, a record without a local header
   // of its own that points at another one's.
-  std::optional<uint32_t> crc;
-  std::optional<uint64_t> usize, csize, shares;
-  std::optional<std::string> local_name, payload;
+  std::optional<uint32_t> crc = {};
+  std::optional<uint64_t> usize = {}, csize = {}, shares = {};
+  std::optional<std::string> local_name = {}, payload = {};
 };
 
 struct ZipWriter {
