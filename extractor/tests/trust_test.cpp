@@ -114,7 +114,7 @@ class CrashingHost final : public Host {
 // A stored archive with UTF-8 names.
 std::string zip_of(const std::vector<std::pair<std::string, std::string>>& files) {
   test::ZipWriter w;
-  for (auto& [name, data] : files) w.add({name, data, 0});
+  for (auto& [name, data] : files) w.add({{"name", name}, {"data", data}, {"method", "0"}});
   return w.finish();
 }
 

@@ -13,96 +13,30 @@ void put(std::string& s, uint64_t v, int bytes) {  // little-endian
   for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
 }
 
-}  // namespace
-
+// Raw deflate: the stream zlib wraps, without the wrapping.
 std::string deflated(const std::string& data, int level) {
-  z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, data.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  uLongf n = compressBound(data.size());
+  std::string out(n, '\0');
+  compress2(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(data.data()), data.size(), level);
+  return out.substr(2, n - 6);
 }
 
-// The local header repeats the record's fields from the version needed on.
-void ZipWriter::add(const ZipEntry& e) {
-  const std::string packed = e.payload ? *e.payload : e.method == 8 ? deflated(e.data) : e.data;
-  const uint32_t crc = e.crc.value_or(static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()))));
-  const uint64_t usize = e.usize.value_or(e.data.size()), csize = e.csize.value_or(packed.size());
-  const uint64_t offset = e.shares.value_or(body.size() + (adjusted ? prefix.size() : 0));
-  const uint32_t all = 0xFFFFFFFF, flags = e.flags | (e.descriptor ? 0x08 : 0);
-  auto fixed = [&](std::string& s, bool local) {
-    put(s, e.zip64 ? 45 : 20, 2), put(s, flags, 2), put(s, e.method, 2), put(s, e.dos_time, 4);
-    const bool hide = local && e.descriptor;
-    put(s, hide ? 0 : crc, 4);
-    put(s, e.zip64 ? all : hide ? 0 : csize, 4), put(s, e.zip64 ? all : hide ? 0 : usize, 4);
-  };
-  if (!e.shares) {
-    const std::string& name = e.local_name ? *e.local_name : e.name;
-    locals.push_back(prefix.size() + body.size());
-    put(body, 0x04034b50, 4), fixed(body, true), put(body, name.size(), 2), put(body, e.zip64 ? 20 : 0, 2);
-    body += name;
-    if (e.zip64) put(body, 1, 2), put(body, 16, 2), put(body, usize, 8), put(body, csize, 8);
-    body += packed;
-    if (e.descriptor) {
-      put(body, 0x08074b50, 4), put(body, crc, 4);
-      put(body, csize, e.zip64 ? 8 : 4), put(body, usize, e.zip64 ? 8 : 4);
-    }
-  }
-  std::string x;
-  if (e.zip64) put(x, 1, 2), put(x, 24, 2), put(x, usize, 8), put(x, csize, 8), put(x, offset, 8);
-  if (e.mtime) put(x, 0x5455, 2), put(x, 5, 2), put(x, 1, 1), put(x, *e.mtime, 4);
-  x += e.cd_extra;
-  records.push_back(cd.size());
-  put(cd, 0x02014b50, 4), put(cd, e.made_by, 2), fixed(cd, false);
-  put(cd, e.name.size(), 2), put(cd, x.size(), 2), put(cd, 0, 6), put(cd, e.attr, 4);
-  put(cd, e.zip64 ? all : offset, 4);
-  cd += e.name + x;
-}
-
-std::string ZipWriter::finish() {
-  const uint64_t n = declared.value_or(records.size()), shift = adjusted ? prefix.size() : 0;
-  const uint64_t at = body.size() + shift + cd_delta;
-  std::string out = prefix + body + cd;
-  cd_at = prefix.size() + body.size();
-  if (zip64_end) {
-    put(out, 0x06064b50, 4), put(out, 44, 8), put(out, 45, 2), put(out, 45, 2), put(out, 0, 8);
-    put(out, n, 8), put(out, n, 8), put(out, cd.size(), 8), put(out, at, 8);
-    put(out, 0x07064b50, 4), put(out, 0, 4), put(out, body.size() + cd.size() + shift, 8), put(out, 1, 4);
-  }
-  end_at = out.size();
-  put(out, 0x06054b50, 4), put(out, 0, 4), put(out, zip64_end ? 0xFFFF : n & 0xFFFF, 2);
-  put(out, zip64_end ? 0xFFFF : n & 0xFFFF, 2), put(out, zip64_end ? 0xFFFFFFFF : cd.size(), 4);
-  put(out, zip64_end ? 0xFFFFFFFF : at, 4), put(out, comment.size(), 2);
-  return out + comment;
-}
-
-namespace {
-
-// Decimal or hexadecimal numbers joined by +, - and *, read up to what
-// follows them.
-uint64_t number(const char** p) {
+// Decimal or hexadecimal numbers joined by +, - and *; rest, if asked,
+// is where what follows them begins.
+uint64_t number(const char* p, const char** rest = nullptr) {
   uint64_t sum = 0, term = 1;
   for (char sign = '+';;) {
     char* end;
-    term *= std::strtoull(*p, &end, 0);
-    *p = end + (*end == '*' || *end == '+' || *end == '-');
+    term *= std::strtoull(p, &end, 0);
+    p = end + (*end == '*' || *end == '+' || *end == '-');
     if (*end == '*') continue;
     sum = sign == '+' ? sum + term : sum - term, term = 1, sign = *end;
-    if (*p == end) return sum;
+    if (p == end && rest) *rest = p;
+    if (p == end) return sum;
   }
 }
 
-uint64_t number(const std::string& s) {
-  const char* p = s.c_str();
-  return number(&p);
-}
+uint64_t number(const std::string& s) { return number(s.c_str()); }
 
 std::string unescape(const std::string& s) {  // \xHH and \\ .
   std::string out;
@@ -130,8 +64,8 @@ std::string bytes(std::string s) {
   std::string out = unescape(s.substr(0, op));
   if (op != std::string::npos) {
     const std::string text = out;
-    const char* rest = s.c_str() + op + 1;
-    const uint64_t n = number(&rest);
+    const char* rest;
+    const uint64_t n = number(s.c_str() + op + 1, &rest);
     if (s[op] == '*') {
       out.clear();
       for (uint64_t i = 0; i < n; ++i) out += with_index(text, i);
@@ -144,6 +78,68 @@ std::string bytes(std::string s) {
   return level < 0 ? out : deflated(out, level);
 }
 
+}  // namespace
+
+// The local header repeats the record's fields from the version needed on.
+void ZipWriter::add(const Fields& f) {
+  auto num = [&](const char* k, uint64_t d) { return f.count(k) ? number(f.find(k)->second) : d; };
+  auto text = [&](const char* k, const std::string& d) { return f.count(k) ? bytes(f.find(k)->second) : d; };
+  const std::string name = text("name", ""), data = text("data", "");
+  const bool zip64 = f.count("zip64"), descriptor = f.count("descriptor"), dir = f.count("dir");
+  const uint64_t method = num("method", dir ? 0 : 8), all = 0xFFFFFFFF;
+  std::string packed = text("payload", method == 8 ? deflated(data, 6) : data);
+  packed = packed.substr(0, num("cut", packed.size())) + text("pad", "");
+  const uint64_t crc = num("crc", crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+  const uint64_t usize = num("usize", data.size()), csize = num("csize", packed.size());
+  const uint64_t offset = num("shares", body.size() + (adjusted ? prefix.size() : 0));
+  auto fixed = [&](std::string& s, bool local) {
+    put(s, zip64 ? 45 : 20, 2), put(s, num("flags", 0x0800) | (descriptor ? 0x08 : 0), 2), put(s, method, 2);
+    put(s, num("time", 0x58216000), 4);  // 2024-01-01 12:00
+    const bool hide = local && descriptor;
+    put(s, hide ? 0 : crc, 4), put(s, zip64 ? all : hide ? 0 : csize, 4), put(s, zip64 ? all : hide ? 0 : usize, 4);
+  };
+  if (!f.count("shares")) {  // else the record points at another's local header
+    const std::string local_name = text("local-name", name);
+    locals.push_back(prefix.size() + body.size());
+    put(body, 0x04034b50, 4), fixed(body, true), put(body, local_name.size(), 2), put(body, zip64 ? 20 : 0, 2);
+    body += local_name;
+    if (zip64) put(body, 1, 2), put(body, 16, 2), put(body, usize, 8), put(body, csize, 8);
+    body += packed;
+    if (descriptor) {
+      put(body, 0x08074b50, 4), put(body, crc, 4);
+      put(body, csize, zip64 ? 8 : 4), put(body, usize, zip64 ? 8 : 4);
+    }
+  }
+  std::string x;
+  if (zip64) put(x, 1, 2), put(x, 24, 2), put(x, usize, 8), put(x, csize, 8), put(x, offset, 8);
+  if (text("mtime", "") != "none") put(x, 0x5455, 2), put(x, 5, 2), put(x, 1, 1), put(x, num("mtime", 1700000000), 4);
+  x += text("extra", "");
+  records.push_back(cd.size());
+  put(cd, 0x02014b50, 4), put(cd, num("made-by", 3 << 8 | 20), 2), fixed(cd, false);  // Unix
+  put(cd, name.size(), 2), put(cd, x.size(), 2), put(cd, 0, 6);
+  put(cd, num("attr", dir ? 040755u << 16 | 0x10 : 0100644u << 16), 4), put(cd, zip64 ? all : offset, 4);
+  cd += name + x;
+}
+
+std::string ZipWriter::finish() {
+  const uint64_t n = declared >= 0 ? declared : records.size(), shift = adjusted ? prefix.size() : 0;
+  const uint64_t at = body.size() + shift + cd_delta;
+  std::string out = prefix + body + cd;
+  cd_at = prefix.size() + body.size();
+  if (zip64_end) {
+    put(out, 0x06064b50, 4), put(out, 44, 8), put(out, 45, 2), put(out, 45, 2), put(out, 0, 8);
+    put(out, n, 8), put(out, n, 8), put(out, cd.size(), 8), put(out, at, 8);
+    put(out, 0x07064b50, 4), put(out, 0, 4), put(out, body.size() + cd.size() + shift, 8), put(out, 1, 4);
+  }
+  end_at = out.size();
+  put(out, 0x06054b50, 4), put(out, 0, 4), put(out, zip64_end ? 0xFFFF : n & 0xFFFF, 2);
+  put(out, zip64_end ? 0xFFFF : n & 0xFFFF, 2), put(out, zip64_end ? 0xFFFFFFFF : cd.size(), 4);
+  put(out, zip64_end ? 0xFFFFFFFF : at, 4), put(out, comment.size(), 2);
+  return out + comment;
+}
+
+namespace {
+
 std::vector<std::string> tokens(const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> t;
@@ -152,39 +148,19 @@ std::vector<std::string> tokens(const std::string& line) {
 }
 
 // "file NAME [DATA] [FIELD=VALUE | FLAG]..." or "dir NAME ...".
-ZipEntry entry(const std::vector<std::string>& t) {
-  ZipEntry e;
-  e.name = bytes(t.at(1));
-  if (t[0] == "dir") e.method = 0, e.attr = 040755u << 16 | 0x10;
-  std::optional<uint64_t> cut;
-  std::string pad;
+Fields entry(const std::vector<std::string>& t) {
+  static const std::string known = " data dir method flags made-by attr time mtime extra crc usize csize shares"
+                                   " local-name payload cut pad zip64 descriptor ";
+  Fields f{{"name", t.at(1)}};
+  if (t[0] == "dir") f["dir"];
   for (size_t i = 2; i < t.size(); ++i) {
     const size_t eq = t[i].find('=');
-    const std::string k = t[i].substr(0, eq), v = eq == std::string::npos ? "" : t[i].substr(eq + 1);
-    if (k == "zip64" || k == "descriptor") (k == "zip64" ? e.zip64 : e.descriptor) = true;
-    else if (eq == std::string::npos) e.data = bytes(k);
-    else if (k == "method") e.method = static_cast<uint16_t>(number(v));
-    else if (k == "flags") e.flags = static_cast<uint16_t>(number(v));
-    else if (k == "made-by") e.made_by = static_cast<uint16_t>(number(v));
-    else if (k == "attr") e.attr = static_cast<uint32_t>(number(v));
-    else if (k == "time") e.dos_time = static_cast<uint32_t>(number(v));
-    else if (k == "mtime") e.mtime = v == "none" ? std::nullopt : std::optional<uint32_t>(number(v));
-    else if (k == "extra") e.cd_extra = bytes(v);
-    else if (k == "crc") e.crc = static_cast<uint32_t>(number(v));
-    else if (k == "usize") e.usize = number(v);
-    else if (k == "csize") e.csize = number(v);
-    else if (k == "shares") e.shares = number(v);
-    else if (k == "local-name") e.local_name = bytes(v);
-    else if (k == "payload") e.payload = bytes(v);
-    else if (k == "cut") cut = number(v);
-    else if (k == "pad") pad = bytes(v);
-    else std::abort();  // a recipe misspelt
+    const bool flag = t[i] == "zip64" || t[i] == "descriptor";
+    const std::string k = eq != std::string::npos ? t[i].substr(0, eq) : flag ? t[i] : "data";
+    f[k] = eq != std::string::npos ? t[i].substr(eq + 1) : flag ? "" : t[i];
+    if (known.find(" " + k + " ") == std::string::npos) std::abort();  // a recipe misspelt
   }
-  if (cut || !pad.empty()) {
-    e.payload = e.payload.value_or(e.method == 8 ? deflated(e.data) : e.data);
-    e.payload = e.payload->substr(0, cut.value_or(e.payload->size())) + pad;
-  }
-  return e;
+  return f;
 }
 
 // "repeat FROM TO ENTRY": in each copy "%d" is its number, "%c" a letter
@@ -233,7 +209,7 @@ bool next_recipe(std::istream& in, std::string* name, std::string* archive) {
     else if (k == "comment") w.comment += bytes(v);
     else if (k == "raw") raw += bytes(v);
     else if (k == "zip64" || k == "adjusted") (k == "zip64" ? w.zip64_end : w.adjusted) = true;
-    else if (k == "declared") w.declared = number(v);
+    else if (k == "declared") w.declared = static_cast<int64_t>(number(v));
     else if (k == "cd-delta") w.cd_delta = number(v);
     else std::abort();
   }
@@ -243,7 +219,6 @@ bool next_recipe(std::istream& in, std::string* name, std::string* archive) {
     if (t.empty()) continue;
     if (t[0] == "set" || t[0] == "drop") mutations.push_back(t);
     else if (t[0] == "repeat") add_repeated(w, t);
-    else if (t[0] == "raw") raw += bytes(t.at(1));
     else w.add(entry(t));
   }
   *archive = head.size() > 1 && head[1].rfind("raw=", 0) == 0 ? raw : w.finish();
