@@ -111,7 +111,7 @@ class Stub(unittest.TestCase):
 
 if __name__ == "__main__":
     ap = argparse.ArgumentParser()
-    for opt in ("--stub", "--sample", "--source-dir"):
+    for opt in ("--stub", "--source-dir"):
         ap.add_argument(opt, required=True)
     ap.add_argument("--cmake", default="cmake")
     ARGS, rest = ap.parse_known_args()

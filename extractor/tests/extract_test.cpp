@@ -35,7 +35,8 @@ TEST_F(Unpack, ArchivesHaveTheirRecordedOutcome) {
     }
     SCOPED_TRACE(head.substr(0, 100));
     stdfs::remove_all(target);
-    const int rc = run_case(kArchives / f.at(0), f.at(1));  // at(): a torn line fails the test
+    const stdfs::path built = kBuilt / f.at(0);  // else a real writer's, kept as a file
+    const int rc = run_case(stdfs::exists(built) ? built : kArchives / f.at(0), f.at(1));  // at(): a torn line fails
     EXPECT_EQ(std::to_string(rc) + " " + std::to_string(totals.workers), f.at(2));
     EXPECT_EQ(listing(target), f.at(3));
     EXPECT_EQ(cap.said, said);
@@ -50,7 +51,7 @@ TEST_F(Unpack, ArchivesHaveTheirRecordedOutcome) {
 }
 
 TEST_F(Unpack, FilesGetTheirEntrysTime) {
-  ASSERT_EQ(run(slurp(kArchives / "times.zip")), kExitOk) << cap.said;
+  ASSERT_EQ(run(slurp(kBuilt / "times.zip")), kExitOk) << cap.said;
   struct tm tm {};  // dos: the DOS time 2021-07-04 13:14:16, local
   tm.tm_year = 121, tm.tm_mon = 6, tm.tm_mday = 4, tm.tm_hour = 13, tm.tm_min = 14, tm.tm_sec = 16;
   tm.tm_isdst = -1;
@@ -62,7 +63,7 @@ TEST_F(Unpack, FilesGetTheirEntrysTime) {
 }
 
 TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
-  const std::string zip = slurp(kArchives / "times.zip");
+  const std::string zip = slurp(kBuilt / "times.zip");
   ASSERT_EQ(run(zip, {}, (root / "deep//er/t///").string()), kExitOk) << cap.said;
   EXPECT_EQ(listing(root), "deep/ deep/er/ deep/er/t/ deep/er/t/dos=1 deep/er/t/unix=1");
   std::ofstream(root / "plain") << "file";
@@ -94,7 +95,7 @@ class ChangingSource final : public zip::Source {
 };
 
 TEST_F(Unpack, AnArchiveThatChangesUnderneathStopsTheWorkers) {
-  ChangingSource src(slurp(kArchives / "workers.zip"));
+  ChangingSource src(slurp(kBuilt / "workers.zip"));
   EXPECT_EQ(run(src), kExitArchive);
   EXPECT_EQ(totals.workers, 2u);
   const std::string said = "ruduvizide: archive changed while unpacking: ";

@@ -1,5 +1,5 @@
-// What the tests that unpack onto the disk share: the recorded archives, a
-// scratch folder, a reporter that keeps the messages, and a listing of the
+// What the tests that unpack onto the disk share: the archives, a scratch
+// folder, a reporter that keeps the messages, and a listing of the
 // tree an extraction leaves.
 #pragma once
 
@@ -19,7 +19,8 @@ namespace rdz::test {
 
 namespace stdfs = std::filesystem;
 
-const stdfs::path kArchives = RDZ_ARCHIVES;
+const stdfs::path kArchives = RDZ_ARCHIVES;      // outcomes.txt, recipes.txt
+const stdfs::path kBuilt = RDZ_BUILT_ARCHIVES;  // what the recipes make
 
 inline std::string slurp(const stdfs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
 #include "entry_policy.h"
 #include "extraction.h"
 #include "temp_names.h"
+#include "zipwriter.h"
 
 namespace rdz {
 namespace {
@@ -148,27 +147,11 @@ class CrashingHost final : public Host {
   Err step() { return crash_at >= 0 && ++steps > crash_at ? kIo : 0; }
 };
 
-// A stored archive with UTF-8 names, little-endian field by field.
+// A stored archive with UTF-8 names.
 std::string zip_of(const std::vector<std::pair<std::string, std::string>>& files) {
-  std::string zip, cd;
-  auto put = [](std::string& s, uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) s += static_cast<char>(v >> (8 * i));
-  };
-  for (auto& [name, data] : files) {
-    const uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size());
-    std::string common;  // version needed .. name length, as both headers have it
-    for (uint32_t v : {20u, 0x800u, 0u, 0u, 0x5021u}) put(common, v, 2);
-    for (uint32_t v : {crc, uint32_t(data.size()), uint32_t(data.size())}) put(common, v, 4);
-    put(common, name.size(), 2);
-    put(cd, 0x02014b50, 4), put(cd, 20, 2), cd += common;
-    for (int v : {0, 0, 0, 0}) put(cd, v, 2);
-    put(cd, 0, 4), put(cd, zip.size(), 4), cd += name;
-    put(zip, 0x04034b50, 4), zip += common, put(zip, 0, 2), zip += name + data;
-  }
-  const size_t at = zip.size();
-  put(zip, 0x06054b50, 4), put(zip, 0, 4), put(zip, files.size(), 2), put(zip, files.size(), 2);
-  put(zip, cd.size(), 4), put(zip, at, 4), put(zip, 0, 2);
-  return zip.insert(at, cd), zip;
+  test::ZipWriter w;
+  for (auto& [name, data] : files) w.add({{"name", name}, {"data", data}, {"method", "0"}});
+  return w.finish();
 }
 
 struct Outcome final : Reporter {
