@@ -2,13 +2,14 @@
 // refusals pass by themselves.
 #include <cstring>
 
-#include "win32/win32.h"
+#include "win32/nt.h"
 
 namespace rdz::sys {
 
 using namespace win32;
 
 Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
+  if (Err e = check_long_name(*dir_of(dir), final)) return e;
   constexpr size_t kChars = kWideCap + 16;
   alignas(FILE_RENAME_INFO) unsigned char buf[sizeof(FILE_RENAME_INFO) + kChars * sizeof(wchar_t)];
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf);
