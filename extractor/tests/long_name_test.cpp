@@ -1,6 +1,5 @@
-// What a name below a held directory reached, on a model of NTFS: asked for
-// the path as opened it answers short components as given; only the
-// normalized path has the long names, and a link's target.
+// What a name below a held directory reached, on a model of NTFS: only the
+// normalized path has the long names (and a link's target), not the opened.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,6 +25,7 @@ TEST(LongName, OnlyTheEntryOfThatLongNameIsReached) {
       {u"BINARI~1", t + u"\\binaries_long", kErrShortName}, {u"bin", t + u"\\bi", kErrShortName},
       {u"bin", u"\\\\?\\C:\\elsewhere\\bin", kErrLink}, {u"bin", t + u"x\\bin", kErrLink},
       {u"bin", u"\\\\?\\C:\\bin", kErrLink}};
+  EXPECT_TRUE(may_be_alias("BINA~RXW") && !may_be_alias("binaries_long"));
   for (const auto& r : rows) {
     Ntfs fs;
     fs.opened = t + u"\\" + r.name, fs.normalized = r.normalized;

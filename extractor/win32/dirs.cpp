@@ -132,32 +132,24 @@ Err NativeHost::device_of(Handle h, bool is_dir, uint64_t* dev) {
 }
 
 Err NativeHost::stat(Handle dir, const char* name, Stat* st) {
-  constexpr OpenHow kLook = {FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                             FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0};
   const WinDir* parent = dir_of(dir);
-  HANDLE h;
   *st = Stat{};
-  if (Err e = open_at(parent->h, name, kLook, &h)) return is_missing(e) ? 0 : e;
+  if (Err e = check_long_name(*parent, name)) return e;
+  HANDLE h;
+  if (Err e = open_at(parent->h, name, kLookAt, &h)) return is_missing(e) ? 0 : e;
   BY_HANDLE_FILE_INFORMATION info;
   Err e = GetFileInformationByHandle(h, &info) ? 0 : last_error();
-  if (e == 0) {
-    const DWORD a = info.dwFileAttributes;
-    wchar_t path[kWideCap + 16];
-    size_t n;
-    st->kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? Stat::Kind::dir : Stat::Kind::file;
-    // Wine shows a link to a file as a plain file: only its path tells.
-    if (a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) {
-      st->kind = Stat::Kind::other;
-    } else if ((e = check_opened(*parent, h, name, path, &n)) == kErrLink) {
-      st->kind = Stat::Kind::other;
-      e = 0;
-    }
-    st->mtime = filetime_to_unix(info.ftLastWriteTime);
-    st->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  }
   CloseHandle(h);
-  return e;
+  if (e) return e;
+  // Wine shows a link to a file as a plain file, and answers for its
+  // target: harmless here, since a file is only ever replaced as a name.
+  const DWORD a = info.dwFileAttributes;
+  if (a & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) st->kind = Stat::Kind::other;
+  else if (a & FILE_ATTRIBUTE_DIRECTORY) st->kind = Stat::Kind::dir;
+  else st->kind = Stat::Kind::file;
+  st->mtime = filetime_to_unix(info.ftLastWriteTime);
+  st->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return 0;
 }
 
 }  // namespace rdz::sys

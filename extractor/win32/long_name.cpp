@@ -1,5 +1,7 @@
 #include "win32/long_name.h"
 
+#include <cstring>
+
 #include "upcase.h"
 
 namespace rdz::sys::win32 {
@@ -16,6 +18,8 @@ bool same_name(const Unit* a, Units b) {
 }
 
 }  // namespace
+
+bool may_be_alias(const char* name) { return std::strchr(name, '~') != nullptr; }
 
 Err check_reached(PathQuery& q, Handle child, Units parent, Units name, Unit* out, size_t cap,
                   size_t* n) {

@@ -41,6 +41,11 @@ class PathQuery {
   ~PathQuery() = default;
 };
 
+// Whether `name` (UTF-8) may be the short alias of another name: the
+// system makes every alias with a '~' (BINARI~1), and only an administrator
+// can choose one. Other names need no check.
+bool may_be_alias(const char* name);
+
 // Checks that `child`, opened as `name` in the directory whose normalized
 // path is `parent`, is that directory's entry of that very name, letter case
 // aside. kErrLink when it lies elsewhere (a link was followed);

@@ -31,6 +31,12 @@ struct OpenHow {
   ULONG attributes;   // of a file it creates
 };
 
+// To look at what a name holds, disturbing nobody: a link itself, not its
+// target (where the system allows).
+constexpr OpenHow kLookAt = {FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                             FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0};
+
 // Opens `name`, one UTF-8 component, in the directory `dir` holds, never by
 // a path: what lies above `dir` is never looked at again. *how_done is
 // FILE_CREATED or FILE_OPENED. Errors are Win32 codes, and kErrNotDir for

@@ -71,11 +71,9 @@ Err check_opened(const WinDir& parent, HANDLE h, const char* name, wchar_t* out,
 }
 
 Err check_long_name(const WinDir& parent, const char* name) {
-  constexpr OpenHow kLook = {FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                             FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0};
+  if (!may_be_alias(name)) return 0;
   HANDLE h;
-  Err e = open_at(parent.h, name, kLook, &h);
+  Err e = open_at(parent.h, name, kLookAt, &h);
   if (e) return is_missing(e) ? 0 : e;
   wchar_t path[kWideCap + 16];
   size_t n;
