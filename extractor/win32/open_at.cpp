@@ -24,10 +24,6 @@ class SystemPaths final : public PathQuery {
 
 // `name` as UTF-16 into `out` (cap units), without terminator.
 Err wide_name(const char* name, wchar_t* out, size_t cap, size_t* n) {
-  if (*name == '\0') {
-    *n = 0;
-    return 0;
-  }
   int m = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name, -1, out,
                               static_cast<int>(cap));
   if (m <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kErrPathTooLong : kErrBadPath;
