@@ -92,10 +92,11 @@ bool Worker::enter_dir(size_t len) {
     if (e) {
       if (!check_space(e)) {
         // said once for all
-      } else if (e == kErrLink) {
+      } else if (e == kErrLink || e == kErrShortName) {
         Line l;
         l << kProg << current_ << ": not unpacked: " << std::string_view(ws_.rel_, j)
-          << " is a link, and no link below the target is followed\n";
+          << (e == kErrLink ? " is a link, and no link below the target is followed\n"
+                            : " is a short name of another file or directory\n");
         x_.rep_.error(l.view());
       } else {
         entry_error("cannot create directory", "", e);
@@ -364,7 +365,10 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
   if (x_.opt_.update) {
     Stat st;
     Err err = host.stat(dir_, leaf, &st);
-    if (err) return entry_error("cannot check existing file", "", err), false;
+    if (err) {
+      entry_error(err == kErrShortName ? "not unpacked" : "cannot check existing file", "", err);
+      return false;
+    }
     const Update u = judge_update(st, mtime, !e.has_unix_mtime, e.usize);
     if (u != Update::write) {
       ++t_.skipped;

@@ -69,6 +69,23 @@ class Stub(unittest.TestCase):
         self.assertEqual(run(exe, "-qq", "-d", str(self.tmp / "L")).returncode, 0)
         self.assertTrue((self.tmp / "elsewhere" / "bin" / "win32" / "a.dll").is_file())
 
+    def test_a_directory_swapped_for_a_link_while_unpacking_leads_nowhere(self):
+        rng = random.Random(4)
+        _, exe = self.archive({f"a/d{i}/f": rng.randbytes(20_000) for i in range(1500)})
+        t, out = self.tmp / "t", self.tmp / "out"
+        out.mkdir()
+        p = subprocess.Popen([str(exe), "-qq", "-d", str(t)], stderr=subprocess.DEVNULL)
+        for _ in range(100_000):  # and at most as long as the run
+            if p.poll() is not None:
+                break
+            try:
+                os.rename(t / "a", t / "real"), os.symlink(out, t / "a"), time.sleep(0.001)
+                os.unlink(t / "a"), os.rename(t / "real", t / "a")
+            except OSError:
+                pass
+        p.wait(timeout=60)
+        self.assertEqual(list(out.iterdir()), [])
+
     def test_a_killed_run_is_mended_by_a_rerun(self):
         rng = random.Random(3)
         files = {f"d{i % 4}/f{i}": rng.randbytes(rng.randrange(1, 40_000)) for i in range(400)}

@@ -106,6 +106,37 @@ class SelfExtractor(unittest.TestCase):
         self.assertIn(b"bin/win32/rvzrt60.dll: not unpacked: bin is a link", r.stderr)
         self.assertEqual(list(elsewhere.iterdir()), [])
 
+    def test_a_short_name_never_reaches_another_file_or_directory(self):
+        sn = WINE.drive_c / "sn"
+        (sn / "binaries_long").mkdir(parents=True), (sn / "bin").mkdir()
+        (sn / "bin" / "verylongfilename.dll").write_bytes(b"OTHER")
+        r = subprocess.run(["wine", "cmd", "/c", "dir", "/x", "/s", "C:\\sn"], env=WINE.env,
+                           capture_output=True, timeout=60)
+        alias = {w[-1]: w[-2] for w in map(str.split, r.stdout.decode().splitlines())
+                 if "~" in "".join(w[-2:-1])}
+        bina, very = alias["binaries_long"], "bin/" + alias["verylongfilename.dll"]
+        for files, args, said in (
+                ({"binaries_long/x.dll": b"GENUINE", f"{bina}/x.dll": b"EVIL"}, [],
+                 f"{bina} is a short name of another file or directory"),
+                ({very: b"EVIL"}, ["-u"], "not unpacked: a short"), ({very: b"EVIL"}, [], "file: a short")):
+            pack(files, self.work / "sn.exe")
+            r = self.extract("-q", *args, "-d", "C:\\sn", archive=self.work / "sn.exe")
+            self.assertEqual((r.returncode, said.encode() in r.stderr), (1, True), r.stderr)
+        self.assertEqual(tree(sn), {"binaries_long/x.dll": b"GENUINE",
+                                    "bin/verylongfilename.dll": b"OTHER"})
+
+    def test_a_directory_being_written_cannot_be_moved_out_of_the_target(self):
+        rng = random.Random(5)
+        pack({f"a/f{i}.dll": rng.randbytes(30_000) for i in range(600)}, self.work / "race.exe")
+        (self.work / "out").mkdir()
+        swapper = subprocess.Popen(["wine", ARGS.bin_dir / "swapper.exe", "C:\\race\\a",
+                                    f"C:\\{self.work.name}\\out\\a", "1000000"], env=WINE.env)
+        r = self.extract("-qq", "-d", "C:\\race", archive=self.work / "race.exe")
+        swapper.wait(timeout=300)
+        moved = set((self.work / "out").rglob("*"))
+        self.assertEqual((r.returncode, r.stderr, set((self.work / "out").rglob("*"))),
+                         (0, b"", moved))
+
     def test_many_files_unpack_side_by_side_and_update(self):
         rng = random.Random(7)
         files = {f"lib{i % 3}/part{i % 5}/f{i}.dll": rng.randbytes(

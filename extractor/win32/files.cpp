@@ -1,7 +1,7 @@
 // Files: the archive read from any thread, and the temporaries written.
 #include <cstring>
 
-#include "win32/win32.h"
+#include "win32/nt.h"
 
 namespace rdz::sys {
 
@@ -96,12 +96,15 @@ Err NativeHost::close(Handle h) {
 }
 
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
-  wchar_t path[kWideCap + 16];
-  if (Err e = join(dir, name, path, kWideCap + 16)) return e;
   // DELETE: the file is renamed through this handle, not by its name again.
-  HANDLE h = CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return last_error();
+  // FILE_CREATE never follows a link, and the directory it lands in is held.
+  constexpr OpenHow kNew = {GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, 0,
+                            FILE_CREATE,
+                            FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT |
+                                FILE_SYNCHRONOUS_IO_NONALERT,
+                            FILE_ATTRIBUTE_NORMAL};
+  HANDLE h;
+  if (Err e = open_at(dir_of(dir)->h, name, kNew, &h)) return e;
   *f = reinterpret_cast<Handle>(h);
   return 0;
 }

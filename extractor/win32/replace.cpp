@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "win32/nt.h"
 #include "win32/replace_policy.h"
-#include "win32/win32.h"
 
 #include <winternl.h>
 
@@ -148,6 +148,7 @@ Err AtName::set_attrs(uint32_t attrs) {
 }  // namespace
 
 Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
+  if (Err e = check_long_name(*dir_of(dir), final)) return e;
   AtName at(dir_of(dir)->h, handle_of(f));
   if (Err e = at.set_name(final)) return e;
   return win32::replace(at);

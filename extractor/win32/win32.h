@@ -48,9 +48,12 @@ class WidePath {
 
 // A directory held open below the target: without delete sharing, so that
 // nobody can rename it away, or put a link in its place, while it is held.
+// Names in it are opened relative to `h`; `path` is what its handle
+// reports (normalized, with the \\?\ prefix), against which what those
+// names reach is checked.
 struct WinDir {
   HANDLE h;
-  size_t len;  // of path, a full path with the \\?\ prefix
+  size_t len;  // of path
   wchar_t path[kWideCap + 16];
 };
 
