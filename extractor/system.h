@@ -1,6 +1,7 @@
 // The program's door to the operating system: files, directories, threads,
-// locks, the processor count and the standard streams. system_posix.cpp and
-// win32/ implement it; nothing else includes a system header.
+// locks, the processor count and the standard streams. system_linux.cpp (it
+// leans on /proc, syncfs, getrandom and OFD locks, so Linux is its system)
+// and win32/ implement it; nothing else includes a system header.
 // NativeHost hands the extraction in core/ what it needs of these.
 //
 // Paths handed to these functions are UTF-8 with '/' (and, on Windows, '\')

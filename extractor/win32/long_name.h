@@ -2,7 +2,7 @@
 // path the system reports for the opened handle: the directory's own entry
 // of that long name, or a link's target, or another entry reached through
 // its short (8.3) alias. Free of system calls, so that it is built and
-// tested on every platform; on Windows win32/open_at.cpp supplies the paths.
+// tested on every platform; on Windows win32/open_at_win32.cpp supplies the paths.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 // How a finished file replaces what stands at its name, how a file is
 // removed, and which refusals pass by themselves: the decisions of
-// replace.cpp, apart from the calls they are made over, so that they compile
-// and are tested on any system (against a model of NTFS's rules).
+// replace_win32.cpp, apart from the calls they are made over, so that they
+// compile and are tested on any system (against a model of NTFS's rules).
 #pragma once
 
 #include <cstdint>

@@ -101,8 +101,8 @@ Err AtName::rename(FILE_INFORMATION_CLASS c, ULONG flags) {
   info_.root = dir_;
   // The system refuses less than the structure's own size, whose one
   // character of name a short name does not fill.
-  const size_t size = std::max(offsetof(RenameInfo, name) + info_.bytes,
-                               sizeof(FILE_RENAME_INFORMATION));
+  const size_t size = std::max<size_t>(offsetof(RenameInfo, name) + info_.bytes,
+                                       sizeof(FILE_RENAME_INFORMATION));
   return set_info(temp_, &info_, static_cast<ULONG>(size), c);
 }
 
