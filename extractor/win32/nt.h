@@ -21,6 +21,7 @@ namespace rdz::sys::win32 {
 
 constexpr NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006);
 constexpr NTSTATUS kStatusNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 
 // How open_at opens a name: NtCreateFile's arguments.
 struct OpenHow {
@@ -39,8 +40,8 @@ constexpr OpenHow kLookAt = {FILE_READ_ATTRIBUTES | SYNCHRONIZE,
 
 // Opens `name`, one UTF-8 component, in the directory `dir` holds, never by
 // a path: what lies above `dir` is never looked at again. *how_done is
-// FILE_CREATED or FILE_OPENED. Errors are Win32 codes, and kErrNotDir for
-// a non-directory opened as a directory.
+// FILE_CREATED or FILE_OPENED. Errors are Win32 codes, kErrNotDir for a
+// non-directory opened as a directory, and kErrDirInTheWay for the reverse.
 Err open_at(HANDLE dir, const char* name, const OpenHow& how, HANDLE* out,
             ULONG_PTR* how_done = nullptr);
 

@@ -47,6 +47,7 @@ Err open_at(HANDLE dir, const char* name, const OpenHow& how, HANDLE* out, ULONG
   NTSTATUS s = NtCreateFile(out, how.access, &oa, &io, nullptr, how.attributes, how.share,
                             how.disposition, how.options, nullptr, 0);
   if (s == kStatusNotADirectory) return kErrNotDir;
+  if (s == kStatusFileIsADirectory) return kErrDirInTheWay;
   if (!NT_SUCCESS(s)) return static_cast<Err>(RtlNtStatusToDosError(s));
   if (how_done) *how_done = io.Information;
   return 0;

@@ -19,7 +19,6 @@ constexpr FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_C
 constexpr FILE_INFORMATION_CLASS kRenameEx = static_cast<FILE_INFORMATION_CLASS>(65);
 constexpr ULONG kRenameReplace = 0x1, kRenamePosix = 0x2, kRenameIgnoreReadOnly = 0x40;
 constexpr ULONG kDisposeDelete = 0x1, kDisposePosix = 0x2, kDisposeIgnoreReadOnly = 0x10;
-constexpr NTSTATUS kStatusFileIsADirectory = static_cast<NTSTATUS>(0xC00000BA);
 
 // FILE_RENAME_INFORMATION, whose first field is a BOOLEAN for the plain
 // call and ULONG flags for the other.
@@ -35,24 +34,9 @@ struct RenameInfo {
 
 Err from_status(NTSTATUS s) { return s == 0 ? 0 : static_cast<Err>(RtlNtStatusToDosError(s)); }
 
-// Whether `h` is `name` in `dir` itself: a link that the open followed (Wine
-// ignores FILE_OPEN_REPARSE_POINT) shows its target's path, and a short name
-// the long one.
-bool is_name_in(HANDLE h, HANDLE dir, const wchar_t* name) {
-  wchar_t path[kWideCap + 16], parent[kWideCap + 16];
-  DWORD n = GetFinalPathNameByHandleW(h, path, kWideCap + 16, FILE_NAME_NORMALIZED);
-  DWORD m = GetFinalPathNameByHandleW(dir, parent, kWideCap + 16, FILE_NAME_NORMALIZED);
-  if (n == 0 || m == 0 || n >= kWideCap + 16 || m >= kWideCap + 16) return false;
-  if (parent[m - 1] == L'\\') --m;  // a root
-  if (n <= m || path[m] != L'\\') return false;
-  return CompareStringOrdinal(path, static_cast<int>(m), parent, static_cast<int>(m), TRUE) ==
-             CSTR_EQUAL &&
-         CompareStringOrdinal(path + m + 1, -1, name, -1, TRUE) == CSTR_EQUAL;
-}
-
 class AtName final : public NameOps {
  public:
-  AtName(HANDLE dir, HANDLE temp) : dir_(dir), temp_(temp) {}
+  AtName(const WinDir& dir, HANDLE temp) : dir_(dir), temp_(temp) {}
   ~AtName() { close(); }
   Err set_name(const char* utf8);
 
@@ -83,7 +67,9 @@ class AtName final : public NameOps {
   Err rename(FILE_INFORMATION_CLASS c, ULONG flags);
   Err query(Standing* s);
 
-  HANDLE dir_, temp_, h_ = nullptr;
+  const WinDir& dir_;
+  HANDLE temp_, h_ = nullptr;
+  const char* utf8_ = nullptr;
   RenameInfo info_{};  // the name, ready for a rename
 };
 
@@ -91,6 +77,7 @@ Err AtName::set_name(const char* utf8) {
   int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, info_.name, kWideCap);
   if (n <= 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? kErrPathTooLong : kErrBadPath;
   info_.bytes = static_cast<ULONG>(n - 1) * sizeof(wchar_t);
+  utf8_ = utf8;
   return 0;
 }
 
@@ -98,7 +85,7 @@ Err AtName::rename(FILE_INFORMATION_CLASS c, ULONG flags) {
   info_.flags = 0;
   if (c == kRenameEx) info_.flags = flags;
   else info_.replace = static_cast<BOOLEAN>(flags);
-  info_.root = dir_;
+  info_.root = dir_.h;
   // The system refuses less than the structure's own size, whose one
   // character of name a short name does not fill.
   const size_t size = std::max<size_t>(offsetof(RenameInfo, name) + info_.bytes,
@@ -108,23 +95,16 @@ Err AtName::rename(FILE_INFORMATION_CLASS c, ULONG flags) {
 
 Err AtName::open(bool for_delete, Standing* s) {
   close();
-  UNICODE_STRING us;
-  us.Buffer = info_.name;
-  us.Length = us.MaximumLength = static_cast<USHORT>(info_.bytes);
-  OBJECT_ATTRIBUTES oa;
-  InitializeObjectAttributes(&oa, &us, OBJ_CASE_INSENSITIVE, dir_, nullptr);
-  IO_STATUS_BLOCK io;
-  ACCESS_MASK access = FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-  ULONG options = FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT;
+  OpenHow how = {FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                 FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, 0};
   if (for_delete) {
-    access |= DELETE;
-    options |= FILE_NON_DIRECTORY_FILE;
+    how.access |= DELETE;
+    how.options |= FILE_NON_DIRECTORY_FILE;
   }
-  NTSTATUS st = NtOpenFile(&h_, access, &oa, &io,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, options);
-  if (st != 0) {
+  if (Err e = open_at(dir_.h, utf8_, how, &h_)) {
     h_ = nullptr;
-    return st == kStatusFileIsADirectory ? kErrDirInTheWay : from_status(st);
+    return e;
   }
   return query(s);
 }
@@ -135,7 +115,11 @@ Err AtName::query(Standing* s) {
   s->attrs = fi.dwFileAttributes;
   s->links = fi.nNumberOfLinks;
   s->id = (static_cast<uint64_t>(fi.nFileIndexHigh) << 32) | fi.nFileIndexLow;
-  s->is_the_name = is_name_in(h_, dir_, info_.name);
+  // A link that the open followed (Wine ignores FILE_OPEN_REPARSE_POINT)
+  // shows its target's path, and a short name the long one.
+  wchar_t path[kWideCap + 16];
+  size_t n;
+  s->is_the_name = check_opened(dir_, h_, utf8_, path, &n) == 0;
   return 0;
 }
 
@@ -149,19 +133,19 @@ Err AtName::set_attrs(uint32_t attrs) {
 
 Err NativeHost::rename_over(Handle dir, Handle f, const char*, const char* final) {
   if (Err e = check_long_name(*dir_of(dir), final)) return e;
-  AtName at(dir_of(dir)->h, handle_of(f));
+  AtName at(*dir_of(dir), handle_of(f));
   if (Err e = at.set_name(final)) return e;
   return win32::replace(at);
 }
 
 Err NativeHost::remove_file(Handle dir, const char* name) {
-  AtName at(dir_of(dir)->h, nullptr);
+  AtName at(*dir_of(dir), nullptr);
   if (Err e = at.set_name(name)) return e;
   return win32::remove(at, false);
 }
 
 Err NativeHost::remove_leftover(Handle dir, const char* name) {
-  AtName at(dir_of(dir)->h, nullptr);
+  AtName at(*dir_of(dir), nullptr);
   if (Err e = at.set_name(name)) return e;
   return win32::remove(at, true);
 }
