@@ -116,7 +116,7 @@ int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view
     for (int i = 1; i < argc; ++i) args[i - 1] = argv[i];
     return argc > 0 ? argc - 1 : 0;
   }
-  if (line.size() > cap) return -1;
+  // split says -1 itself when the arguments do not fit in `storage`.
   const int n = rdz::cli::split(line, storage, cap, args, max_args);
   if (n <= 0) return n;
   for (int i = 1; i < n; ++i) args[i - 1] = args[i];  // the program's own name goes

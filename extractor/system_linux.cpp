@@ -66,7 +66,7 @@ intptr_t File::release() {
 
 static Err open_and_size(const char* path, File& f, uint64_t* size) {
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd == -1) return errno;
   f.reset(fd);
   struct ::stat st;
   if (::fstat(fd, &st) != 0) return errno;
@@ -87,7 +87,7 @@ Err read_at(const File& f, uint64_t offset, void* buf, size_t n) {
   auto* p = static_cast<unsigned char*>(buf);
   while (n > 0) {
     ssize_t got = ::pread(fd_of(f), p, n, static_cast<off_t>(offset));
-    if (got < 0) {
+    if (got == -1) {
       if (errno == EINTR) continue;
       return errno;
     }
@@ -111,7 +111,7 @@ static Err lock_whole(int fd, short type) {
 
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
   int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return errno;
+  if (fd == -1) return errno;
   // Held while it lives, so that no other run's sweep takes it for a
   // leftover. A sweep that came between the creation and the lock holds it
   // or has unlinked it: that name is lost, and ENOENT asks for another. A
@@ -130,7 +130,7 @@ Err NativeHost::write_all(Handle f, const void* buf, size_t n) {
   auto* p = static_cast<const unsigned char*>(buf);
   while (n > 0) {
     ssize_t put = ::write(fd_of(f), p, n);
-    if (put < 0) {
+    if (put == -1) {
       if (errno == EINTR) continue;
       return errno;
     }
@@ -151,7 +151,7 @@ Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
 
 Err NativeHost::close(Handle f) {
   int fd = fd_of(f);
-  if (fd < 0) return 0;
+  if (fd == -1) return 0;
   return ::close(fd) == 0 ? 0 : errno;
 }
 
@@ -181,7 +181,7 @@ Err NativeHost::remove_leftover(Handle dir, const char* name) {
   if (!S_ISREG(st.st_mode)) return 0;
   const int fd = ::openat(fd_of(dir), name,
                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : errno;
+  if (fd == -1) return errno == ENOENT ? 0 : errno;
   Err e = claim_leftover(fd_of(dir), name, fd);
   if (e == 0 && ::unlinkat(fd_of(dir), name, 0) != 0) e = errno;
   ::close(fd);
@@ -213,7 +213,7 @@ Err NativeHost::make_dir(const char* path, bool* created) {
 
 Err NativeHost::open_target(const char* path, Handle* dir) {
   int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd == -1) return errno;
   *dir = fd;
   return 0;
 }
@@ -241,7 +241,7 @@ Err NativeHost::close_dir(Handle dir) { return ::close(fd_of(dir)) == 0 ? 0 : er
 
 Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
   int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
+  if (fd == -1) return errno;
   DIR* d = ::fdopendir(fd);
   if (!d) {
     Err e = errno;
@@ -307,7 +307,7 @@ Err NativeHost::random(void* buf, size_t n) {
   auto* p = static_cast<unsigned char*>(buf);
   while (n > 0) {
     ssize_t got = ::getrandom(p, n, 0);
-    if (got < 0) {
+    if (got == -1) {
       if (errno == EINTR) continue;
       return errno;
     }
@@ -416,7 +416,7 @@ static void write_fd(int fd, std::string_view text) {
   size_t n = text.size();
   while (n > 0) {
     ssize_t put = ::write(fd, p, n);
-    if (put < 0) {
+    if (put == -1) {
       if (errno == EINTR) continue;
       return;  // nowhere left to report a failing standard stream
     }
