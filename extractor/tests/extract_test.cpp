@@ -64,8 +64,9 @@ TEST_F(Unpack, FilesGetTheirEntrysTime) {
 
 TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
   const std::string zip = slurp(kBuilt / "times.zip");
-  ASSERT_EQ(run(zip, {}, (root / "deep//er/t///").string()), kExitOk) << cap.said;
-  EXPECT_EQ(listing(root), "deep/ deep/er/ deep/er/t/ deep/er/t/dos=1 deep/er/t/unix=1");
+  // A backslash is a separator on Windows only.
+  ASSERT_EQ(run(zip, {}, (root / "deep//e\\r/t///").string()), kExitOk) << cap.said;
+  EXPECT_EQ(listing(root), "deep/ deep/e\\r/ deep/e\\r/t/ deep/e\\r/t/dos=1 deep/e\\r/t/unix=1");
   std::ofstream(root / "plain") << "file";
   EXPECT_EQ(run(zip, {}, (root / "plain/sub").string()), kExitTarget);
   EXPECT_EQ(cap.said, "ruduvizide: cannot create target directory " + (root / "plain/sub").string() +

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "key_set.h"
 #include "testutil.h"
 #include "zipwriter.h"
 
@@ -35,6 +36,21 @@ TEST_F(Unpack, DeflateBombStopsWithinOneBuffer) {
   CountingSource src(zip);
   EXPECT_EQ(run(src), kExitEntries);
   EXPECT_LT(src.bytes, 200u * 1024);
+}
+
+// Every table the extraction keeps is full at half its slots, so probes stay
+// short, and keeps its keys and their marks when it grows.
+TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
+  uint64_t small[4], big[8];
+  KeySet s(small, 4);
+  bool mark = false;
+  EXPECT_EQ(s.put(6 | 1), KeySet::Put::added);
+  EXPECT_EQ(s.put(8), KeySet::Put::added);
+  EXPECT_EQ(s.put(10), KeySet::Put::full);
+  s.move_to(big, 8);
+  EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
+  EXPECT_TRUE(mark);
+  EXPECT_EQ(s.put(10), KeySet::Put::added);
 }
 
 // n empty stored entries named by name_of, in a Zip64 archive as writers

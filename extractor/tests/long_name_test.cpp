@@ -23,6 +23,7 @@ TEST(LongName, OnlyTheEntryOfThatLongNameIsReached) {
   const struct { std::u16string name, normalized; Err want; } rows[] = {
       {u"BIN", t + u"\\bin", 0}, {u"\u00c4.dll", t + u"\\\u00e4.dll", 0},
       {u"BINARI~1", t + u"\\binaries_long", kErrShortName}, {u"bin", t + u"\\bi", kErrShortName},
+      {u"VERY~1.DL", t + u"\\veryl.dll", kErrShortName},  // as long as its long name
       {u"bin", u"\\\\?\\C:\\elsewhere\\bin", kErrLink}, {u"bin", t + u"x\\bin", kErrLink},
       {u"bin", u"\\\\?\\C:\\bin", kErrLink}};
   EXPECT_TRUE(may_be_alias("BINA~RXW") && !may_be_alias("binaries_long"));

@@ -228,6 +228,8 @@ TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
   CrashingHost h;
   h.swept = 2;
   EXPECT_EQ(unpack(h, kSmall).rc, kExitOk);
+  h.swept = 1000;  // a name never to be had fails its entry
+  EXPECT_EQ(unpack(h, kSmall).rc, kExitEntries);
 }
 
 TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {

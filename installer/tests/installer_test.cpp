@@ -190,11 +190,13 @@ TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
       {std::string(260, 'x'), 0, std::string(259, 'x')},
       {"%SystemDrive%\\rt", 1, "C:\\rt", 2}, {"C:\\rt", 0, "C:\\rt", 3},  // REG_EXPAND_SZ, REG_BINARY
       {"\\\\srv\\s", 1, "\\\\srv\\s"}, {"\\\\?\\C:\\rt", 1, "\\\\?\\C:\\rt"},
+      {"\\\\?\\unc\\s\\t", 1, "\\\\?\\unc\\s\\t"},
       {"rt", 0, "rt"}, {"\\\\.\\C:\\rt", 0, "\\\\.\\C:\\rt"},  // not a full path
   };
   for (const Case& c : cases) {
     fake::reset();
-    for (std::string root : {"C:\\rt", "", "\\\\srv\\s", "\\\\?\\C:\\rt", "rt", "\\\\.\\C:\\rt"})
+    for (std::string root :
+         {"C:\\rt", "", "\\\\srv\\s", "\\\\?\\C:\\rt", "\\\\?\\unc\\s\\t", "rt", "\\\\.\\C:\\rt"})
       fake::add_tree(root + "\\bin\\win32");
     fake::add_tree(root249 + "\\bin\\win32"), fake::add_tree(root250 + "\\bin\\win32");
     fake::world().expansions["%SystemDrive%\\rt"] = "C:\\rt";
