@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "key_set.h"
+#include "message.h"
 #include "testutil.h"
 #include "zipwriter.h"
 
@@ -51,6 +52,13 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
   EXPECT_TRUE(mark);
   EXPECT_EQ(s.put(10), KeySet::Put::added);
+}
+
+// A message longer than its buffer is cut, numbers too, never overrun.
+TEST(Line, CutsWhatDoesNotFit) {
+  Line l;
+  l << std::string(2046, 'x') << uint64_t{12345} << "tail";
+  EXPECT_EQ(l.view(), std::string(2046, 'x') + "12");
 }
 
 // n empty stored entries named by name_of, in a Zip64 archive as writers

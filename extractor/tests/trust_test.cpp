@@ -232,6 +232,15 @@ TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
   EXPECT_EQ(unpack(h, kSmall).rc, kExitEntries);
 }
 
+TEST(Trust, AWorkspaceThatCouldNotBeHadStopsTheRunBeforeAnything) {
+  CrashingHost h;
+  Workspace* none = nullptr;  // what a failed allocation hands over
+  zip::MemorySource src(kSmall.data(), kSmall.size());
+  Outcome o;
+  EXPECT_EQ(extract(h, src, "p/q/t", ExtractOptions{}, &none, 1, o), kExitInternal);
+  EXPECT_EQ(h.find("p"), -1);
+}
+
 TEST(Trust, LeftoversOfEarlierRunsGoAndOtherFilesStay) {
   CrashingHost h;
   ASSERT_EQ(unpack(h, kSmall).rc, kExitOk);
