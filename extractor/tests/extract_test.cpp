@@ -67,6 +67,7 @@ TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
   // A backslash is a separator on Windows only.
   ASSERT_EQ(run(zip, {}, (root / "deep//e\\r/t///").string()), kExitOk) << cap.said;
   EXPECT_EQ(listing(root), "deep/ deep/e\\r/ deep/e\\r/t/ deep/e\\r/t/dos=1 deep/e\\r/t/unix=1");
+  EXPECT_EQ(run(slurp(kBuilt / "empty.zip"), {}, "/"), kExitOk) << cap.said;  // a root keeps its separator
   std::ofstream(root / "plain") << "file";
   EXPECT_EQ(run(zip, {}, (root / "plain/sub").string()), kExitTarget);
   EXPECT_EQ(cap.said, "ruduvizide: cannot create target directory " + (root / "plain/sub").string() +

@@ -85,6 +85,8 @@ TEST_F(Unpack, HugeCountsCostInProportion) {
        "ruduvizide: 0 files unpacked (0 bytes), 0 directories\n"},
       {many(1000000, 0100644u << 16, [](int) -> std::string { return "../x"; }), kExitEntries, 3, 1000,
        1000000, "... and 999900 more refused entries\nruduvizide: 1000000 entries refused; nothing was unpacked\n"},
+      {many((1 << 20) + 1, 0100644u << 16, [](int i) { return "f" + std::to_string(i); }), kExitEntries,
+       3, 1000, 0, "names (more than 1048576); nothing was unpacked\n"},  // the names table's cap
       {many(20000, 0100644u << 16, [](int i) { return "d" + std::to_string(i / 200) + "/f" + std::to_string(i); }),
        kExitOk, 8, 60000, 0, "20000 files unpacked"},
   };
