@@ -39,9 +39,10 @@ class SelfExtractor(unittest.TestCase):
         self.work = WINE.drive_c / f"x{SelfExtractor.counter}"
         self.work.mkdir()
 
-    def extract(self, *args, archive: Path = None):
+    def extract(self, *args, archive: Path = None, lang: str = None):
         shutil.copy(archive or ARGS.dist_dir / "ruduvizide.exe", self.work / "ruduvizide.exe")
-        return WINE.run(self.work / "ruduvizide.exe", list(args), cwd=self.work)
+        return WINE.run(self.work / "ruduvizide.exe", list(args), cwd=self.work,
+                        extra_env={"LANG": lang} if lang else None)
 
     def hold(self, path: Path, share: int):  # by a Windows process till the test ends
         p = subprocess.Popen(["wine", str(ARGS.bin_dir / "hold-file.exe"), f"Z:{path}", str(share)],
@@ -74,9 +75,11 @@ class SelfExtractor(unittest.TestCase):
         self.assertEqual((r.returncode, r.stderr), (0, b""))
         self.assertEqual([p.name for p in lib.glob(".rdz-*")], [".rdz-ffffffff00000001.tmp"])
 
-    def test_drive_root_and_drive_relative_targets(self):
-        for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs")):
-            r = self.extract("-qq", "-d", target)
+    def test_drive_root_and_drive_relative_targets_and_letters_the_code_page_lacks(self):
+        for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs"),
+                              ("\u0100pp", self.work / "\u0100pp"),  # not App, nor prepost
+                              ("pre\uff02post", self.work / "pre\uff02post")):
+            r = self.extract("-qq", "-d", target, lang="de_DE.UTF-8")  # code page 1252
             self.assertEqual((r.returncode, r.stderr), (0, b""), target)
             self.assertTrue((where / "bin" / "win32" / "rvzrt60.dll").is_file(), target)
 
