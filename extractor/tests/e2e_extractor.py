@@ -113,6 +113,8 @@ class SelfExtractor(unittest.TestCase):
         sn = WINE.drive_c / "sn"
         (sn / "binaries_long").mkdir(parents=True), (sn / "bin").mkdir()
         (sn / "bin" / "verylongfilename.dll").write_bytes(b"OTHER")
+        (sn / "lnk").mkdir(), (WINE.drive_c / "outside.dll").write_bytes(b"OUTSIDE")
+        (sn / "lnk" / "verylongfilename.dll").symlink_to(WINE.drive_c / "outside.dll")  # 0x20 here
         r = subprocess.run(["wine", "cmd", "/c", "dir", "/x", "/s", "C:\\sn"], env=WINE.env,
                            capture_output=True, timeout=60)
         alias = {w[-1]: w[-2] for w in map(str.split, r.stdout.decode().splitlines())
@@ -121,12 +123,13 @@ class SelfExtractor(unittest.TestCase):
         for files, args, said in (
                 ({"binaries_long/x.dll": b"GENUINE", f"{bina}/x.dll": b"EVIL"}, [],
                  f"{bina} is a short name of another file or directory"),
-                ({very: b"EVIL"}, ["-u"], "not unpacked: a short"), ({very: b"EVIL"}, [], "file: a short")):
+                ({very: b"EVIL"}, ["-u"], "not unpacked: a short"), ({very: b"EVIL"}, [], "file: a short"),
+                ({"lnk/" + very[4:]: b"EVIL"}, [], "replace file: a link")):  # a link's alias
             pack(files, self.work / "sn.exe")
             r = self.extract("-q", *args, "-d", "C:\\sn", archive=self.work / "sn.exe")
             self.assertEqual((r.returncode, said.encode() in r.stderr), (1, True), r.stderr)
-        self.assertEqual(tree(sn), {"binaries_long/x.dll": b"GENUINE",
-                                    "bin/verylongfilename.dll": b"OTHER"})
+        self.assertEqual(tree(sn), {"binaries_long/x.dll": b"GENUINE", "bin/verylongfilename.dll": b"OTHER",
+                                    "lnk/verylongfilename.dll": b"OUTSIDE"})
 
     def test_a_directory_being_written_cannot_be_moved_out_of_the_target(self):
         rng = random.Random(5)
