@@ -94,29 +94,23 @@ int run(const std::string_view* args, int count) {
   rdz::cli::Options opt;
   std::string_view bad;
   if (!rdz::cli::parse(args, count, &opt, &bad)) return usage(bad);
-
-  static_assert(rdz::kMaxPath < 8192);
-  char dir[8192];
-  size_t dir_len = 0;
-  if (!rdz::sys::arg_to_utf8(opt.dir, dir, sizeof dir, &dir_len)) {
-    complain("target directory name is too long or unreadable");
+  if (opt.dir.size() > rdz::kMaxPath) {
+    complain("target directory name is too long");
     return rdz::kExitUsage;
   }
-  return extract_self({dir, dir_len}, opt);
+  return extract_self(opt.dir, opt);
 }
 
-// The arguments after the program's name, into `args`, with `storage` for
-// what a raw line splits into. -1 when there are more than `max_args` or the
-// line does not fit.
+// The arguments after the program's name, in UTF-8, into `args`, with
+// `storage` for what a raw line splits into; or what split() says is wrong.
 int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view* args,
               int max_args) {
-  std::string_view line;
+  std::u16string_view line;
   if (!rdz::sys::raw_command_line(&line)) {
-    if (argc - 1 > max_args) return -1;
+    if (argc - 1 > max_args) return rdz::cli::kTooMany;
     for (int i = 1; i < argc; ++i) args[i - 1] = argv[i];
     return argc > 0 ? argc - 1 : 0;
   }
-  // split says -1 itself when the arguments do not fit in `storage`.
   const int n = rdz::cli::split(line, storage, cap, args, max_args);
   if (n <= 0) return n;
   for (int i = 1; i < n; ++i) args[i - 1] = args[i];  // the program's own name goes
@@ -128,8 +122,14 @@ int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view
 int main(int argc, char** argv) {
   constexpr int kMaxArgs = 64;
   std::string_view args[kMaxArgs];
-  char storage[32768];  // the longest command line Windows passes
+  // The longest command line Windows passes, 32767 UTF-16 units, takes at
+  // most three bytes each in UTF-8.
+  char storage[3 * 32768];
   const int n = arguments(argc, argv, storage, sizeof storage, args, kMaxArgs);
+  if (n == rdz::cli::kNotUnicode) {
+    complain("the command line holds half a surrogate pair, which names no character");
+    return rdz::kExitUsage;
+  }
   if (n < 0) return usage("(too many arguments)");
   return run(args, n);
 }

@@ -61,16 +61,12 @@ class FileSource final : public zip::Source {
   uint64_t size_;
 };
 
-// Converts an argument as the OS delivered it (the ANSI code page on Windows,
-// bytes elsewhere) to UTF-8. False when it does not fit in `cap` bytes
-// including the terminating NUL.
-bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len);
-
 // The command line as the system holds it, left for main to split: true on
-// Windows, with the raw line, which the C runtime's rules would read wrongly
-// (the installer's `-d "C:\x\"` would become C:\x"); false elsewhere, where
-// argv is the line already split.
-bool raw_command_line(std::string_view* line);
+// Windows, with the wide line (the ANSI one has a look-alike for each letter
+// its code page lacks, and the C runtime's rules would read the installer's
+// `-d "C:\x\"` as C:\x"); false elsewhere, where argv is the line already
+// split, in bytes that need no conversion.
+bool raw_command_line(std::u16string_view* line);
 
 // How many processors this process may run on; at least 1.
 unsigned processor_count();

@@ -346,14 +346,6 @@ bool NativeHost::local_time_to_unix(int year, int month, int day, int hour, int 
   return true;
 }
 
-bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
-  if (arg.size() >= cap) return false;
-  if (!arg.empty()) std::memcpy(out, arg.data(), arg.size());
-  out[arg.size()] = '\0';
-  *len = arg.size();
-  return true;
-}
-
 unsigned processor_count() {
   // The affinity mask, not the machine: a container or `taskset` may give
   // this process fewer processors than the system has.
@@ -428,6 +420,6 @@ static void write_fd(int fd, std::string_view text) {
 void write_stdout(std::string_view text) { write_fd(1, text); }
 void write_stderr(std::string_view text) { write_fd(2, text); }
 
-bool raw_command_line(std::string_view*) { return false; }
+bool raw_command_line(std::u16string_view*) { return false; }
 
 }  // namespace rdz::sys

@@ -6,6 +6,7 @@
 // instead of libFuzzer, it replays saved inputs.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -119,10 +120,14 @@ void fuzz_extraction(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view line(reinterpret_cast<const char*>(data), size), args[4], bad;  // as a command line
-  std::string storage(size + 1, '\0');
+  std::u16string line(size / 2, u'\0');  // as a command line
+  std::memcpy(line.data(), data, line.size() * 2);
+  std::string storage(3 * line.size() + 1, '\0');
+  std::string_view args[4], bad;
   cli::Options opt;
-  if (const int n = cli::split(line, storage.data(), size, args, 4); n > 0) cli::parse(args, n, &opt, &bad);
+  if (const int n = cli::split(line, storage.data(), storage.size(), args, 4); n > 0) {
+    cli::parse(args, n, &opt, &bad);
+  }
   fuzz_extraction(data, size);
   return 0;
 }

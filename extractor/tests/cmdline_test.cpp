@@ -8,8 +8,8 @@
 namespace rdz::cli {
 namespace {
 
-// Arguments joined by '|' for a line, or "-1" when they do not fit.
-std::string split_all(std::string_view line, int max_args = 8, size_t room = 64) {
+// Arguments, in UTF-8, joined by '|' for a line, or what split() says.
+std::string split_all(std::u16string_view line, int max_args = 8, size_t room = 64) {
   char storage[64];
   std::string_view args[8];
   const int n = split(line, storage, room, args, max_args);
@@ -18,15 +18,21 @@ std::string split_all(std::string_view line, int max_args = 8, size_t room = 64)
   return out;
 }
 
-TEST(CommandLine, SplitKeepsWhatTheInstallerQuotes) {
-  EXPECT_EQ(split_all(R"(rdz.exe -qq -u -d "C:\work\libs\")"), R"(5:rdz.exe|-qq|-u|-d|C:\work\libs\|)");
-  EXPECT_EQ(split_all(R"("C:\a b\rdz.exe" -d "C:\a\"b)"), R"(3:C:\a b\rdz.exe|-d|C:\a\b|)");
-  EXPECT_EQ(split_all("x a\"b c\"d\t-u \t -q \"C:\\a b"), "5:x|ab cd|-u|-q|C:\\a b|");
-  EXPECT_EQ(split_all("x \"\" \"\" \"C:\\Biblioth\xE8que\\\""), "4:x|||C:\\Biblioth\xE8que\\|");
-  EXPECT_EQ(split_all(" \t "), "0:");
-  EXPECT_EQ(split_all("a b c", 2), "-1:");
-  EXPECT_EQ(split_all("a b", 2), "2:a|b|");
-  EXPECT_EQ(split_all("abcdef", 2, 3), "-1:");
+TEST(CommandLine, SplitKeepsWhatTheInstallerQuotesAndEveryLetter) {
+  EXPECT_EQ(split_all(uR"(rdz.exe -qq -u -d "C:\work\libs\")"), R"(5:rdz.exe|-qq|-u|-d|C:\work\libs\|)");
+  EXPECT_EQ(split_all(uR"("C:\a b\rdz.exe" -d "C:\a\"b)"), R"(3:C:\a b\rdz.exe|-d|C:\a\b|)");
+  EXPECT_EQ(split_all(u"x a\"b c\"d\t-u \t -q \"C:\\a b"), "5:x|ab cd|-u|-q|C:\\a b|");
+  EXPECT_EQ(split_all(u"x \"\" \"\" \"C:\\Biblioth\u00e8que\\\""), "4:x|||C:\\Biblioth\xC3\xA8que\\|");
+  // Letters no code page holds, a fullwidth quote (no quote) and a pair.
+  EXPECT_EQ(split_all(u"x -d \u0100pp pre\uFF02post\t\U0001F600\u07FF"),
+            "5:x|-d|\xC4\x80pp|pre\xEF\xBC\x82post|\xF0\x9F\x98\x80\xDF\xBF|");
+  const char16_t half_pairs[][4] = {{u'x', u' ', 0xD800}, {u'x', 0xDC00}, {0xD83D, u'a'}};
+  for (const auto& line : half_pairs) EXPECT_EQ(split_all(line), "-2:");
+  EXPECT_EQ(split_all(u" \t "), "0:");
+  EXPECT_EQ(split_all(u"a b c", 2), "-1:");
+  EXPECT_EQ(split_all(u"a b", 2), "2:a|b|");
+  EXPECT_EQ(split_all(u"abcdef", 2, 3), "-1:");
+  EXPECT_EQ(split_all(u"\u00e9\u00e9", 2, 3), "-1:");  // a letter never cut
 }
 
 TEST(CommandLine, ParseTable) {

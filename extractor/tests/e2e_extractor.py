@@ -39,9 +39,10 @@ class SelfExtractor(unittest.TestCase):
         self.work = WINE.drive_c / f"x{SelfExtractor.counter}"
         self.work.mkdir()
 
-    def extract(self, *args, archive: Path = None):
+    def extract(self, *args, archive: Path = None, lang: str = None):
         shutil.copy(archive or ARGS.dist_dir / "ruduvizide.exe", self.work / "ruduvizide.exe")
-        return WINE.run(self.work / "ruduvizide.exe", list(args), cwd=self.work)
+        return WINE.run(self.work / "ruduvizide.exe", list(args), cwd=self.work,
+                        extra_env={"LANG": lang} if lang else None)
 
     def hold(self, path: Path, share: int):  # by a Windows process till the test ends
         p = subprocess.Popen(["wine", str(ARGS.bin_dir / "hold-file.exe"), f"Z:{path}", str(share)],
@@ -74,9 +75,11 @@ class SelfExtractor(unittest.TestCase):
         self.assertEqual((r.returncode, r.stderr), (0, b""))
         self.assertEqual([p.name for p in lib.glob(".rdz-*")], [".rdz-ffffffff00000001.tmp"])
 
-    def test_drive_root_and_drive_relative_targets(self):
-        for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs")):
-            r = self.extract("-qq", "-d", target)
+    def test_drive_root_and_drive_relative_targets_and_letters_the_code_page_lacks(self):
+        for target, where in (("C:\\", WINE.drive_c), ("C:libs", self.work / "libs"),
+                              ("\u0100pp", self.work / "\u0100pp"),  # not App, nor prepost
+                              ("pre\uff02post", self.work / "pre\uff02post")):
+            r = self.extract("-qq", "-d", target, lang="de_DE.UTF-8")  # code page 1252
             self.assertEqual((r.returncode, r.stderr), (0, b""), target)
             self.assertTrue((where / "bin" / "win32" / "rvzrt60.dll").is_file(), target)
 
@@ -110,6 +113,8 @@ class SelfExtractor(unittest.TestCase):
         sn = WINE.drive_c / "sn"
         (sn / "binaries_long").mkdir(parents=True), (sn / "bin").mkdir()
         (sn / "bin" / "verylongfilename.dll").write_bytes(b"OTHER")
+        (sn / "lnk").mkdir(), (WINE.drive_c / "outside.dll").write_bytes(b"OUTSIDE")
+        (sn / "lnk" / "verylongfilename.dll").symlink_to(WINE.drive_c / "outside.dll")  # 0x20 here
         r = subprocess.run(["wine", "cmd", "/c", "dir", "/x", "/s", "C:\\sn"], env=WINE.env,
                            capture_output=True, timeout=60)
         alias = {w[-1]: w[-2] for w in map(str.split, r.stdout.decode().splitlines())
@@ -118,12 +123,13 @@ class SelfExtractor(unittest.TestCase):
         for files, args, said in (
                 ({"binaries_long/x.dll": b"GENUINE", f"{bina}/x.dll": b"EVIL"}, [],
                  f"{bina} is a short name of another file or directory"),
-                ({very: b"EVIL"}, ["-u"], "not unpacked: a short"), ({very: b"EVIL"}, [], "file: a short")):
+                ({very: b"EVIL"}, ["-u"], "not unpacked: a short"), ({very: b"EVIL"}, [], "file: a short"),
+                ({"lnk/" + very[4:]: b"EVIL"}, [], "replace file: a link")):  # a link's alias
             pack(files, self.work / "sn.exe")
             r = self.extract("-q", *args, "-d", "C:\\sn", archive=self.work / "sn.exe")
             self.assertEqual((r.returncode, said.encode() in r.stderr), (1, True), r.stderr)
-        self.assertEqual(tree(sn), {"binaries_long/x.dll": b"GENUINE",
-                                    "bin/verylongfilename.dll": b"OTHER"})
+        self.assertEqual(tree(sn), {"binaries_long/x.dll": b"GENUINE", "bin/verylongfilename.dll": b"OTHER",
+                                    "lnk/verylongfilename.dll": b"OUTSIDE"})
 
     def test_a_directory_being_written_cannot_be_moved_out_of_the_target(self):
         rng = random.Random(5)

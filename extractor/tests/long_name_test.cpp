@@ -27,6 +27,10 @@ TEST(LongName, OnlyTheEntryOfThatLongNameIsReached) {
       {u"bin", u"\\\\?\\C:\\elsewhere\\bin", kErrLink}, {u"bin", t + u"x\\bin", kErrLink},
       {u"bin", u"\\\\?\\C:\\bin", kErrLink}};
   EXPECT_TRUE(may_be_alias("BINA~RXW") && !may_be_alias("binaries_long"));
+  // A link is replaced as a name, unless the name may be its alias (Wine).
+  EXPECT_TRUE(may_land_at("link.dll", kErrLink) == 0 && may_land_at("A~B", 0) == 0);
+  EXPECT_EQ(may_land_at("VERY~VUN.DLL", kErrLink), kErrLink);
+  EXPECT_EQ(may_land_at("A~B", kErrShortName), kErrShortName);
   for (const auto& r : rows) {
     Ntfs fs;
     fs.opened = t + u"\\" + r.name, fs.normalized = r.normalized;

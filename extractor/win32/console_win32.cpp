@@ -1,4 +1,4 @@
-// The standard streams, the command line and the words for errors.
+// The standard streams, the wide command line and the words for errors.
 #include <cstring>
 
 #include "win32/win32.h"
@@ -88,28 +88,10 @@ bool is_missing(Err e) {
   return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND;
 }
 
-bool arg_to_utf8(std::string_view arg, char* out, size_t cap, size_t* len) {
-  if (arg.empty()) {
-    if (cap == 0) return false;
-    out[0] = '\0';
-    *len = 0;
-    return true;
-  }
-  wchar_t wide[kWideCap];
-  int n = MultiByteToWideChar(CP_ACP, 0, arg.data(), static_cast<int>(arg.size()),
-                              wide, static_cast<int>(kWideCap));
-  if (n <= 0) return false;
-  int m = WideCharToMultiByte(CP_UTF8, 0, wide, n, out, static_cast<int>(cap) - 1,
-                              nullptr, nullptr);
-  if (m <= 0) return false;
-  out[m] = '\0';
-  *len = static_cast<size_t>(m);
-  return true;
-}
-
-bool raw_command_line(std::string_view* line) {
-  const char* raw = GetCommandLineA();
-  *line = raw ? std::string_view(raw) : std::string_view();
+bool raw_command_line(std::u16string_view* line) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  const wchar_t* raw = GetCommandLineW();
+  *line = raw ? std::u16string_view(reinterpret_cast<const char16_t*>(raw)) : std::u16string_view();
   return true;
 }
 

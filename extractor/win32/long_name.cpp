@@ -21,6 +21,10 @@ bool same_name(const Unit* a, Units b) {
 
 bool may_be_alias(const char* name) { return std::strchr(name, '~') != nullptr; }
 
+Err may_land_at(const char* name, Err reached) {
+  return reached == kErrLink && !may_be_alias(name) ? 0 : reached;
+}
+
 Err check_reached(PathQuery& q, Handle child, Units parent, Units name, Unit* out, size_t cap,
                   size_t* n) {
   // Only the long name tells an alias apart: NTFS answers the name as opened,

@@ -54,4 +54,14 @@ bool may_be_alias(const char* name);
 Err check_reached(PathQuery& q, Handle child, Units parent, Units name, Unit* out, size_t cap,
                   size_t* n);
 
+// Whether a file may be put at `name`, given what check_reached said of
+// what an open of that name, not following links, reached. A link standing
+// at its own name is replaced as a name, never written through (kErrLink
+// passes), but not at a name that may be an alias: NTFS opens the link
+// itself and answers its long name, while Wine follows the link and answers
+// its target's path, which hides whose alias the name is; the rename would
+// then replace the link (`verylongfilename.dll`, reached as VERY~VUN.DLL)
+// under a long name no entry gave.
+Err may_land_at(const char* name, Err reached);
+
 }  // namespace rdz::sys::win32

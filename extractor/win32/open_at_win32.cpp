@@ -76,8 +76,7 @@ Err check_long_name(const WinDir& parent, const char* name) {
   size_t n;
   e = check_opened(parent, h, name, path, &n);
   CloseHandle(h);
-  // A link there is replaced as a name, never written through.
-  return e == kErrLink ? 0 : e;
+  return may_land_at(name, e);
 }
 
 }  // namespace rdz::sys::win32
