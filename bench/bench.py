@@ -117,28 +117,25 @@ class Shape:
 
 def main_shape(scale: float) -> Shape:
     suffix = "" if scale == 1 else f"-x{scale:g}"
-    return Shape(f"payload{suffix}", "main payload", [repr(scale)])
+    return Shape(f"payload{suffix}", "main payload", [repr(float(scale))])
 
 
-def parse_shape(spec: str) -> Shape:
+def parse_shape(text: str) -> Shape:
     """small:COUNT[:FOLDERS], large:MIB or main, as --shapes takes them."""
-    parts = spec.split(":")
-    try:
-        numbers = [int(x) for x in parts[1:]]
-    except ValueError:
-        numbers = []
-    if parts[0] == "main" and len(parts) == 1:
-        return main_shape(1)
-    if parts[0] == "small" and len(numbers) in (1, 2) and len(numbers) == len(parts) - 1 and \
-            min(numbers) > 0:
-        where = f" in {numbers[1]:,} folders" if len(numbers) == 2 else ""
-        return Shape("shape-" + "-".join(parts), f"{numbers[0]:,} small files{where}",
-                     ["--small", *map(str, numbers)])
-    if parts[0] == "large" and len(numbers) == 1 == len(parts) - 1 and numbers[0] > 0:
-        mib = numbers[0]
-        size = f"{mib >> 10} GiB" if mib % 1024 == 0 else f"{mib} MiB"
-        return Shape(f"shape-large-{mib}", f"one {size} file", ["--large", str(mib)])
-    raise SystemExit(f"bench: not a shape: {spec!r} (small:COUNT[:FOLDERS], large:MIB or main)")
+    kind, *fields = text.split(":")
+    numbers = [int(x) for x in fields if x.isdigit() and int(x) > 0]
+    if len(numbers) == len(fields):
+        if kind == "main" and not numbers:
+            return main_shape(1)
+        if kind == "small" and len(numbers) in (1, 2):
+            where = f" in {numbers[1]:,} folders" if len(numbers) == 2 else ""
+            return Shape("shape-small-" + "-".join(map(str, numbers)),
+                         f"{numbers[0]:,} small files{where}", ["--small", *map(str, numbers)])
+        if kind == "large" and len(numbers) == 1:
+            mib = numbers[0]
+            size = f"{mib >> 10} GiB" if mib % 1024 == 0 else f"{mib} MiB"
+            return Shape(f"shape-large-{mib}", f"one {size} file", ["--large", str(mib)])
+    raise SystemExit(f"bench: not a shape: {text!r} (small:COUNT[:FOLDERS], large:MIB or main)")
 
 
 def make_payload(shape: Shape) -> Path:
