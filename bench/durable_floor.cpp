@@ -1,23 +1,33 @@
-// The floor under a durable extraction: the payload's files, already in
-// memory, written as the extractor writes them and nothing more. Each file
-// goes under a temporary name beside its final one, gets its time, is
-// flushed together with the other files of its batch, renamed into place,
-// and the directories that got new names are flushed; nothing is inflated
-// or checked. How close the extractor comes to this says what its own work
-// costs on top of what durability costs the disk.
+// The floor under a durable extraction: the payload's files written as the
+// extractor writes them and nothing more. Workers write each file under a
+// temporary name beside its final one and give it its time; one flusher
+// commits their batches in rounds: one syncfs for the round's file data
+// (which also covers the directories renamed into in the round before),
+// then the round's renames, and at the end one last syncfs for the
+// directories. Nothing is read, inflated or checked: the bytes come from one
+// buffer, since the disk cares about how many there are, not what they say.
+// How close the extractor comes to this says what its own work costs on top
+// of what durability costs the disk.
 //
-//   durable-floor TREE OUT [THREADS]   prints: seconds files bytes
-#include <dirent.h>
+// LIST names the payload's entries in archive order, one a line: the size,
+// a tab, the name ("/" between folders, a trailing "/" for a folder). The
+// files are taken in the extractor's order: the largest first, then the
+// archive's, in runs of neighbours.
+//
+//   durable-floor LIST OUT [THREADS]   prints: files bytes
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fstream>
-#include <iterator>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -26,129 +36,229 @@
 namespace {
 
 struct File {
-  std::string dir, name, data;  // dir relative to OUT, "" for OUT itself
+  std::string path;  // relative to OUT
+  uint64_t size;
 };
 
-// As the extractor batches on Linux: one syncfs for many, fsync for one.
-constexpr size_t kBatch = 64, kRun = 16;
+// What the extractor does, so that the floor pays for the same rounds.
+constexpr size_t kFirst = 16;                   // largest entries taken first ...
+constexpr uint64_t kFirstMin = 1 << 20;         // ... of at least this size
+constexpr uint64_t kRun = 16;                   // neighbours claimed at a time
+constexpr size_t kBatchFiles = 64;              // a batch is handed over at this many files
+constexpr uint64_t kBatchBytes = 16 << 20;      // ... or this many bytes
+constexpr size_t kRing = 8;                     // batches a worker may have out
+constexpr uint64_t kWriteback = 16 << 20;       // large files: writeback started this often
+constexpr size_t kChunk = 1 << 20;              // bytes per write
 
-void walk(const std::string& root, const std::string& rel, std::vector<std::string>* dirs,
-          std::vector<File>* files) {
-  DIR* d = ::opendir((root + "/" + rel).c_str());
-  if (!d) std::perror(rel.c_str()), std::exit(1);
-  std::vector<std::string> below;
-  while (const dirent* ent = ::readdir(d)) {
-    const std::string name = ent->d_name;
-    if (name == "." || name == "..") continue;
-    const std::string path = rel.empty() ? name : rel + "/" + name;
-    struct stat st;
-    if (::lstat((root + "/" + path).c_str(), &st) != 0) std::perror(path.c_str()), std::exit(1);
-    if (S_ISDIR(st.st_mode)) {
-      below.push_back(path);
-    } else {
-      std::ifstream in(root + "/" + path, std::ios::binary);
-      files->push_back({rel, name, {std::istreambuf_iterator<char>(in), {}}});
-    }
-  }
-  ::closedir(d);
-  for (const std::string& b : below) {
-    dirs->push_back(b);
-    walk(root, b, dirs, files);
-  }
+[[noreturn]] void die(const std::string& what) {
+  std::perror(what.c_str());
+  std::_Exit(1);
 }
+
+struct Batch {
+  int worker;
+  std::vector<std::pair<std::string, std::string>> renames;  // temporary, final
+};
 
 struct Shared {
-  const std::string* out;
-  const std::vector<File>* files;
-  std::atomic<size_t> next{0};
-  std::atomic<bool> failed{false};
+  std::string out;
+  std::vector<File> files;
+  std::vector<size_t> first;  // indices into files, taken before the rest
+  std::vector<char> is_first;
+  std::atomic<size_t> next_first{0};
+  std::atomic<uint64_t> next{0};
+  unsigned workers = 2;
+  std::vector<char> pattern = std::vector<char>(kChunk);
+
+  std::mutex m;
+  std::condition_variable cv;
+  std::deque<Batch> queued;
+  std::vector<size_t> out_now;  // batches each worker has handed over and not got back
+  unsigned running = 0;
+  unsigned waiting = 0;  // workers with all their batches out
 };
 
-void fail(Shared* sh, const std::string& what) {
-  std::perror(what.c_str());
-  sh->failed = true;
-}
-
-void flush(Shared* sh, const std::vector<int>& fds, bool data) {
-  if (fds.empty()) return;
-  const int rc = fds.size() > 1 ? ::syncfs(fds[0]) : data ? ::fdatasync(fds[0]) : ::fsync(fds[0]);
-  if (rc != 0) fail(sh, "flush");
-}
-
-void commit(Shared* sh, std::vector<std::pair<int, const File*>>* pending, int worker) {
-  std::vector<int> fds, dirs;
-  for (auto& [fd, f] : *pending) fds.push_back(fd);
-  flush(sh, fds, true);
-  std::set<std::string> touched;
-  for (size_t i = 0; i < pending->size(); ++i) {
-    const File* f = (*pending)[i].second;
-    const std::string dir = *sh->out + "/" + f->dir;
-    const std::string temp = dir + "/.floor-" + std::to_string(worker) + "-" + std::to_string(i);
-    if (::rename(temp.c_str(), (dir + "/" + f->name).c_str()) != 0) fail(sh, temp);
-    ::close((*pending)[i].first);
-    touched.insert(dir);
+// As the extractor claims: a big entry while any is left, else the next
+// entry of its run, a run being shorter towards the end.
+bool claim(Shared* sh, uint64_t* run_next, uint64_t* run_end, size_t* index) {
+  if (size_t k = sh->next_first.fetch_add(1); k < sh->first.size()) {
+    *index = sh->first[k];
+    return true;
   }
-  for (const std::string& d : touched) dirs.push_back(::open(d.c_str(), O_RDONLY | O_DIRECTORY));
-  flush(sh, dirs, false);
-  for (int d : dirs) ::close(d);
-  pending->clear();
+  const uint64_t entries = sh->files.size();
+  for (;;) {
+    if (*run_next == *run_end) {
+      uint64_t at = sh->next.load(), n;
+      do {
+        if (at >= entries) return false;
+        n = std::clamp<uint64_t>((entries - at) / (4 * sh->workers), 1, kRun);
+      } while (!sh->next.compare_exchange_weak(at, at + n));
+      *run_next = at;
+      *run_end = at + n;
+    }
+    const size_t i = (*run_next)++;
+    if (!sh->is_first[i]) {
+      *index = i;
+      return true;
+    }
+  }
+}
+
+void write_file(const Shared& sh, const std::string& temp, uint64_t size) {
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) die(temp);
+  for (uint64_t done = 0, started = 0; done < size;) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(size - done, kChunk));
+    if (::write(fd, sh.pattern.data(), n) != static_cast<ssize_t>(n)) die(temp);
+    done += n;
+    if (done - started >= kWriteback) {
+      ::sync_file_range(fd, static_cast<off_t>(started), static_cast<off_t>(done - started),
+                        SYNC_FILE_RANGE_WRITE);
+      started = done;
+    }
+  }
+  const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
+  if (::futimens(fd, times) != 0 || ::close(fd) != 0) die(temp);
+}
+
+void hand_over(Shared* sh, Batch* b) {
+  std::unique_lock<std::mutex> lock(sh->m);
+  if (sh->out_now[b->worker] == kRing) {
+    ++sh->waiting;
+    sh->cv.notify_all();
+    sh->cv.wait(lock, [&] { return sh->out_now[b->worker] < kRing; });
+    --sh->waiting;
+  }
+  ++sh->out_now[b->worker];
+  sh->queued.push_back(std::move(*b));
+  b->renames.clear();
+  sh->cv.notify_all();
 }
 
 void work(Shared* sh, int worker) {
-  std::vector<std::pair<int, const File*>> pending;
-  const std::vector<File>& files = *sh->files;
-  for (size_t at; (at = sh->next.fetch_add(kRun)) < files.size() && !sh->failed;) {
-    for (size_t i = at; i < at + kRun && i < files.size(); ++i) {
-      const File& f = files[i];
-      const std::string temp = *sh->out + "/" + f.dir + "/.floor-" + std::to_string(worker) +
-                               "-" + std::to_string(pending.size());
-      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd < 0) return fail(sh, temp);
-      if (::write(fd, f.data.data(), f.data.size()) != static_cast<ssize_t>(f.data.size())) {
-        return fail(sh, temp);
-      }
-      const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
-      ::futimens(fd, times);
-      pending.push_back({fd, &f});
-      if (pending.size() == kBatch) commit(sh, &pending, worker);
+  Batch batch{worker, {}};
+  uint64_t bytes = 0, run_next = 0, run_end = 0, made = 0;
+  for (size_t i; claim(sh, &run_next, &run_end, &i);) {
+    const File& f = sh->files[i];
+    const size_t slash = f.path.rfind('/');
+    const std::string dir = sh->out + "/" + (slash == std::string::npos ? "" : f.path.substr(0, slash + 1));
+    const std::string temp = dir + ".floor-" + std::to_string(worker) + "-" + std::to_string(made++);
+    write_file(*sh, temp, f.size);
+    batch.renames.emplace_back(temp, sh->out + "/" + f.path);
+    bytes += f.size;
+    if (batch.renames.size() == kBatchFiles || bytes >= kBatchBytes) {
+      hand_over(sh, &batch);
+      bytes = 0;
     }
   }
-  commit(sh, &pending, worker);
+  if (!batch.renames.empty()) hand_over(sh, &batch);
+  std::lock_guard<std::mutex> lock(sh->m);
+  --sh->running;
+  sh->cv.notify_all();
+}
+
+// Group commit: each round one flush for everything queued, then its
+// renames; a batch goes back to its worker once the flush after its renames
+// has run. A worker waiting for its batches gets a round of its own, which
+// flushes only the directories.
+void flush_rounds(Shared* sh, int root) {
+  std::vector<Batch> round, renamed;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(sh->m);
+      sh->cv.wait(lock, [&] {
+        return !sh->queued.empty() || sh->running == 0 || (sh->waiting && !renamed.empty());
+      });
+      if (sh->queued.empty() && sh->running == 0) break;
+      round.assign(std::make_move_iterator(sh->queued.begin()),
+                   std::make_move_iterator(sh->queued.end()));
+      sh->queued.clear();
+    }
+    if (::syncfs(root) != 0) die("syncfs");
+    {
+      std::lock_guard<std::mutex> lock(sh->m);
+      for (const Batch& b : renamed) --sh->out_now[b.worker];
+      sh->cv.notify_all();
+    }
+    for (const Batch& b : round) {
+      for (const auto& [temp, final_name] : b.renames) {
+        if (::rename(temp.c_str(), final_name.c_str()) != 0) die(temp);
+      }
+    }
+    renamed.swap(round);
+    round.clear();
+  }
+  // The last round's directories, and the directories made.
+  if (::syncfs(root) != 0) die("syncfs");
+}
+
+void read_list(const char* list, Shared* sh, std::set<std::string>* dirs) {
+  std::ifstream in(list);
+  if (!in) die(list);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    const std::string name = line.substr(tab + 1);
+    for (size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1)) {
+      dirs->insert(name.substr(0, at));
+    }
+    if (!name.empty() && name.back() != '/') {
+      sh->files.push_back({name, std::strtoull(line.c_str(), nullptr, 10)});
+    }
+  }
+}
+
+// The extractor's first entries: the 16 largest of at least 1 MiB, taken in
+// archive order; only when more than one worker runs.
+void choose_first(Shared* sh) {
+  sh->is_first.assign(sh->files.size(), 0);
+  if (sh->workers < 2) return;
+  std::vector<size_t> big;
+  for (size_t i = 0; i < sh->files.size(); ++i) {
+    if (sh->files[i].size >= kFirstMin) big.push_back(i);
+  }
+  std::stable_sort(big.begin(), big.end(),
+                   [&](size_t a, size_t b) { return sh->files[a].size > sh->files[b].size; });
+  big.resize(std::min(big.size(), kFirst));
+  std::sort(big.begin(), big.end());
+  for (size_t i : big) sh->is_first[i] = 1;
+  sh->first = big;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: durable-floor TREE OUT [THREADS]\n");
+    std::fprintf(stderr, "usage: durable-floor LIST OUT [THREADS]\n");
     return 2;
   }
-  const int threads = argc == 4 ? std::atoi(argv[3]) : 2;
-  std::vector<std::string> dirs;
-  std::vector<File> files;
-  walk(argv[1], "", &dirs, &files);
-  const std::string out = argv[2];
-
-  const auto start = std::chrono::steady_clock::now();
-  for (const std::string& d : dirs) {
-    if (::mkdir((out + "/" + d).c_str(), 0755) != 0) std::perror(d.c_str()), std::exit(1);
-  }
   Shared sh;
-  sh.out = &out;
-  sh.files = &files;
+  sh.out = argv[2];
+  sh.workers = argc == 4 ? static_cast<unsigned>(std::atoi(argv[3])) : 2;
+  if (sh.workers < 1 || sh.workers > 64) {
+    std::fprintf(stderr, "durable-floor: THREADS must be 1 to 64\n");
+    return 2;
+  }
+  std::set<std::string> dirs;  // parents sort before their children
+  read_list(argv[1], &sh, &dirs);
+  choose_first(&sh);
+  for (size_t i = 0; i < kChunk; ++i) sh.pattern[i] = static_cast<char>(i * 131 + (i >> 9));
+  for (const std::string& d : dirs) {
+    if (::mkdir((sh.out + "/" + d).c_str(), 0755) != 0) die(d);
+  }
+  const int root = ::open(sh.out.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) die(sh.out);
+  sh.out_now.assign(sh.workers, 0);
+  sh.running = sh.workers;
+  std::thread flusher(flush_rounds, &sh, root);
   std::vector<std::thread> pool;
-  for (int t = 1; t < threads; ++t) pool.emplace_back(work, &sh, t);
+  for (unsigned t = 1; t < sh.workers; ++t) pool.emplace_back(work, &sh, static_cast<int>(t));
   work(&sh, 0);
   for (auto& t : pool) t.join();
-  // The directories made, in their parents.
-  const int root = ::open(out.c_str(), O_RDONLY | O_DIRECTORY);
-  if (root < 0 || ::syncfs(root) != 0) std::perror(argv[2]), sh.failed = true;
-  ::close(root);
-  if (sh.failed) return 1;
-  const double secs =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  unsigned long long bytes = 0;
-  for (const File& f : files) bytes += f.data.size();
-  std::printf("%.4f %zu %llu\n", secs, files.size(), bytes);
+  flusher.join();
+  uint64_t bytes = 0;
+  for (const File& f : sh.files) bytes += f.size;
+  std::printf("%zu %llu\n", sh.files.size(), static_cast<unsigned long long>(bytes));
   return 0;
 }

@@ -6,7 +6,14 @@
 // symbol files, many small headers, sources and documents, and media that
 // does not compress, so that both inflating and storing show in the timings.
 //
-//   make-payload DIR [SCALE]    SCALE multiplies every size (default 1)
+// The other shapes trace the cost curve at its two ends: many small files,
+// where the cost per file rules, and one large file, where inflating and
+// writing back rule.
+//
+//   make-payload DIR [SCALE]             SCALE multiplies every size (default 1)
+//   make-payload DIR --small N [FOLDERS] N small files, spread over FOLDERS
+//                                        folders (default: all in DIR itself)
+//   make-payload DIR --large MIB         one file of MIB MiB of machine code
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -139,9 +146,7 @@ void fill_markup(Rng& r, const Lexicon& lx, std::string& out, size_t n) {
 
 // Machine code compresses to about half: frequent short opcode patterns
 // between addresses and constants that do not repeat.
-void fill_binary_code(Rng& r, const std::vector<std::string>& ops, std::string& out, size_t n) {
-  out += std::string("MZ\x90\0\3\0\0\0\4\0\0\0\xff\xff\0\0", 16);
-  out.append(240, '\0');
+void fill_opcodes(Rng& r, const std::vector<std::string>& ops, std::string& out, size_t n) {
   while (out.size() < n) {
     out += ops[r.skewed(ops.size())];
     if (r.below(4) == 0) {
@@ -149,6 +154,12 @@ void fill_binary_code(Rng& r, const std::vector<std::string>& ops, std::string& 
       out.append(reinterpret_cast<const char*>(&v), 4);
     }
   }
+}
+
+void fill_binary_code(Rng& r, const std::vector<std::string>& ops, std::string& out, size_t n) {
+  out += std::string("MZ\x90\0\3\0\0\0\4\0\0\0\xff\xff\0\0", 16);
+  out.append(240, '\0');
+  fill_opcodes(r, ops, out, n);
 }
 
 // Symbol files: fixed-size records with names and counters.
@@ -211,9 +222,7 @@ struct Payload {
     return true;
   }
 
-  bool write(const std::string& dir, const std::string& name, Kind kind, uint64_t size) {
-    size = static_cast<uint64_t>(static_cast<double>(size) * scale);
-    if (size == 0) size = 1;
+  void fill(Kind kind, uint64_t size) {
     buf.clear();
     switch (kind) {
       case Kind::text: fill_text(rng, lex, buf, size); break;
@@ -224,19 +233,69 @@ struct Payload {
       case Kind::random: fill_random(rng, buf, size); break;
     }
     buf.resize(size);
-    if (!mkdirs(dir)) return false;
-    std::string path = root + "/" + dir + "/" + name;
+  }
+
+  // A file under DIR/dir, or in DIR itself when dir is empty.
+  bool write(const std::string& dir, const std::string& name, Kind kind, uint64_t size) {
+    size = static_cast<uint64_t>(static_cast<double>(size) * scale);
+    fill(kind, size ? size : 1);
+    if (dir.empty()) return put(root + "/" + name);
+    return mkdirs(dir) && put(root + "/" + dir + "/" + name);
+  }
+
+  bool put(const std::string& path) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f || std::fwrite(buf.data(), 1, buf.size(), f) != buf.size() || std::fclose(f) != 0) {
       std::fprintf(stderr, "make-payload: cannot write %s\n", path.c_str());
       return false;
     }
     ++files;
-    bytes += size;
+    bytes += buf.size();
     return true;
   }
 
   std::string word() { return lex.words[rng.below(lex.words.size())]; }
+
+  // Sources, documents and settings of a few hundred bytes to 16 KiB, as
+  // a toolbox or a documentation set holds by the thousand.
+  bool make_small(uint64_t count, uint64_t folders) {
+    static const char* const exts[] = {".h", ".txt", ".xml", ".cfg"};
+    const Kind kinds[] = {Kind::code, Kind::text, Kind::markup, Kind::text};
+    for (uint64_t i = 0; i < count; ++i) {
+      const std::string dir = folders ? "f" + std::to_string(i % folders) : "";
+      const size_t e = rng.below(4);
+      const std::string name = "s" + std::to_string(i) + exts[e];
+      if (!write(dir, name, kinds[e], rng.log_uniform(256, 16 << 10))) return false;
+    }
+    return true;
+  }
+
+  // One library too large to hold in memory twice: written a slice at a time.
+  bool make_large(uint64_t mib) {
+    const std::string path = root + "/large.dll";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    constexpr size_t kSlice = 16 << 20;
+    bool ok = f != nullptr;
+    for (uint64_t left = mib << 20; ok && left;) {
+      const size_t n = left < kSlice ? static_cast<size_t>(left) : kSlice;
+      buf.clear();
+      if (left == mib << 20) {
+        fill_binary_code(rng, ops, buf, n);
+      } else {
+        fill_opcodes(rng, ops, buf, n);
+      }
+      buf.resize(n);
+      ok = std::fwrite(buf.data(), 1, n, f) == n;
+      left -= n;
+      bytes += n;
+    }
+    if (!f || std::fclose(f) != 0 || !ok) {
+      std::fprintf(stderr, "make-payload: cannot write %s\n", path.c_str());
+      return false;
+    }
+    ++files;
+    return true;
+  }
 
   bool make() {
     // The large files: the core libraries, their symbols, bundled media.
@@ -305,25 +364,54 @@ struct Payload {
   }
 };
 
+// A count from the command line: digits only, at least 1.
+bool count_arg(const char* text, uint64_t* out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (errno || end == text || *end || v == 0 || text[0] == '-') return false;
+  *out = v;
+  return true;
+}
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: make-payload DIR [SCALE]\n"
+               "       make-payload DIR --small N [FOLDERS]\n"
+               "       make-payload DIR --large MIB\n");
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: make-payload DIR [SCALE]\n");
-    return 2;
-  }
+  if (argc < 2 || argc > 5) return usage();
   Payload p;
   p.root = argv[1];
-  if (argc == 3) p.scale = std::atof(argv[2]);
-  if (!(p.scale > 0)) {
-    std::fprintf(stderr, "make-payload: SCALE must be a positive number\n");
-    return 2;
+  const std::string shape = argc > 2 ? argv[2] : "";
+  uint64_t n = 0, folders = 0;
+  if (shape == "--small") {
+    if (argc < 4 || !count_arg(argv[3], &n) || (argc == 5 && !count_arg(argv[4], &folders))) {
+      return usage();
+    }
+  } else if (shape == "--large") {
+    if (argc != 4 || !count_arg(argv[3], &n) || n > (1u << 20)) return usage();
+  } else {
+    if (argc > 3) return usage();
+    if (argc == 3) p.scale = std::atof(argv[2]);
+    if (!(p.scale > 0)) {
+      std::fprintf(stderr, "make-payload: SCALE must be a positive number\n");
+      return 2;
+    }
   }
   if (::mkdir(p.root.c_str(), 0755) != 0 && errno != EEXIST) {
     std::fprintf(stderr, "make-payload: cannot create %s: %s\n", p.root.c_str(), std::strerror(errno));
     return 1;
   }
-  if (!p.make()) return 1;
+  const bool ok = shape == "--small" ? p.make_small(n, folders)
+                  : shape == "--large" ? p.make_large(n)
+                                       : p.make();
+  if (!ok) return 1;
   std::printf("%llu files, %llu bytes, %llu folders\n", static_cast<unsigned long long>(p.files),
               static_cast<unsigned long long>(p.bytes), static_cast<unsigned long long>(p.dirs));
   return 0;
