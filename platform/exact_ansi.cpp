@@ -9,16 +9,16 @@ Held to_ansi_exactly(const wchar_t* wide, std::size_t length, char* buf, std::si
   if (capacity == 0 || length > kMaxExactText) return Held::too_long;
   int n = 0;
   if (length > 0) {
-    bool used_default = false;
-    n = code_page.to_ansi(wide, static_cast<int>(length), buf, static_cast<int>(capacity - 1),
-                          &used_default);
+    Default used = Default::unknown;
+    n = code_page.to_ansi(wide, static_cast<int>(length), buf, static_cast<int>(capacity - 1), &used);
     if (n < 0) return Held::too_long;
-    if (n == 0 || used_default) return Held::not_exactly;
-    // Where the code page cannot tell that a character had no equivalent,
-    // the way back shows it: only an exact conversion gives the same text.
+    if (n == 0 || used == Default::used) return Held::not_exactly;
+    // Where the code page cannot tell, the way back shows it: only an exact
+    // conversion gives the same text.
     wchar_t back[kMaxExactText];
-    int returned = code_page.from_ansi(buf, n, back, static_cast<int>(length));
-    if (returned != static_cast<int>(length) || std::wmemcmp(back, wide, length) != 0)
+    if (used == Default::unknown &&
+        (code_page.from_ansi(buf, n, back, static_cast<int>(length)) != static_cast<int>(length) ||
+         std::wmemcmp(back, wide, length) != 0))
       return Held::not_exactly;
   }
   buf[n] = '\0';

@@ -12,13 +12,17 @@
 
 namespace ops {
 
+// Whether a conversion put the code page's default character for one that
+// had no equivalent: the system tells where the code page can (UTF-8
+// cannot).
+enum class Default { unused, used, unknown };
+
 // The ANSI code page's two conversions, as the system performs them.
 struct CodePage {
   // Stores the length characters of wide in at most capacity bytes, never as
   // a look-alike, and returns how many bytes it stored: -1 when they do not
-  // fit, 0 on any other failure. Sets *used_default when a character had no
-  // equivalent, where the code page can tell (UTF-8 cannot).
-  int (*to_ansi)(const wchar_t* wide, int length, char* buf, int capacity, bool* used_default);
+  // fit, 0 on any other failure.
+  int (*to_ansi)(const wchar_t* wide, int length, char* buf, int capacity, Default* used);
   // The way back: the characters stored (at most capacity), 0 on failure.
   int (*from_ansi)(const char* text, int length, wchar_t* buf, int capacity);
 };

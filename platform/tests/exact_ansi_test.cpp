@@ -10,12 +10,13 @@ namespace {
 // for Ł, '\' for a fullwidth backslash, else '?'), reported or, as UTF-8
 // does, not.
 template <bool kReports>
-int to_latin1(const wchar_t* wide, int length, char* buf, int capacity, bool* used_default) {
+int to_latin1(const wchar_t* wide, int length, char* buf, int capacity, ops::Default* used) {
   if (length > capacity) return -1;
+  *used = kReports ? ops::Default::unused : ops::Default::unknown;
   for (int i = 0; i < length; ++i) {
     bool held = wide[i] < 0x100;
     buf[i] = held ? static_cast<char>(wide[i]) : wide[i] == 0x141 ? 'L' : wide[i] == 0xFF3C ? '\\' : '?';
-    *used_default |= !held && kReports;
+    if (!held && kReports) *used = ops::Default::used;
   }
   return length;
 }
@@ -28,7 +29,8 @@ int from_latin1(const char* text, int length, wchar_t* buf, int capacity) {
 TEST(ExactAnsi, OnlyATextEveryCharacterOfWhichIsHeldIsTaken) {
   const std::wstring too_long(ops::kMaxExactText + 1, L'a');
   struct Case { std::wstring wide; ops::Held held; std::string ansi; bool reports = true; std::size_t capacity = 16; } cases[] = {
-      {L"C:\\M\u00FCller", ops::Held::exactly, "C:\\M\xFCller"}, {L"", ops::Held::exactly, ""},
+      {L"C:\\M\u00FCller", ops::Held::exactly, "C:\\M\xFCller"}, {L"C:\\M\u00FCller", ops::Held::exactly, "C:\\M\xFCller", false},
+      {L"", ops::Held::exactly, ""},
       {L"C:\\\u0141ukasz", ops::Held::not_exactly, ""}, {L"C:\\\u0141ukasz", ops::Held::not_exactly, "", false},
       {L"pkg\uFF3C..", ops::Held::not_exactly, "", false}, {too_long, ops::Held::too_long, "", true, 2000},
       {L"C:\\sixteen-chars", ops::Held::too_long, ""}, {L"C:\\fifteen-char", ops::Held::exactly, "C:\\fifteen-char"},

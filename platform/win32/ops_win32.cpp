@@ -28,18 +28,19 @@ constexpr DWORD kLongestLine = 512;
 
 HKEY to_hkey(RegKey key) { return static_cast<HKEY>(key); }
 
-int to_ansi(const wchar_t* wide, int length, char* buf, int capacity, bool* used_default) {
-  BOOL used = FALSE;
+int to_ansi(const wchar_t* wide, int length, char* buf, int capacity, Default* used) {
+  BOOL used_default = FALSE;
   int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, buf, capacity, nullptr,
-                              &used);
+                              &used_default);
+  DWORD error = n == 0 ? GetLastError() : ERROR_SUCCESS;
+  *used = used_default ? Default::used : Default::unused;
   // UTF-8 (and a few code pages no system uses as its ANSI one) refuse the
   // flag and the question; the way back then tells.
-  DWORD error = n == 0 ? GetLastError() : ERROR_SUCCESS;
   if (error == ERROR_INVALID_FLAGS || error == ERROR_INVALID_PARAMETER) {
     n = WideCharToMultiByte(CP_ACP, 0, wide, length, buf, capacity, nullptr, nullptr);
     error = n == 0 ? GetLastError() : ERROR_SUCCESS;
+    *used = Default::unknown;
   }
-  *used_default = used != FALSE;
   return error == ERROR_INSUFFICIENT_BUFFER ? -1 : n;
 }
 
