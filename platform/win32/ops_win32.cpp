@@ -174,7 +174,7 @@ int create_directory(const char* path) {
 
 void current_directory(char* buf, std::size_t capacity) {
   wchar_t wide[kMaxExactText];
-  char text[kMaxExactText * 2];  // each character in at most two bytes
+  char text[kMaxExactText * 3];  // a UTF-16 unit takes at most three bytes
   DWORD n = GetCurrentDirectoryW(kMaxExactText, wide);
   if (n == 0 || n >= kMaxExactText || held(wide, n, text, std::min(capacity, sizeof text)) != Held::exactly)
     return;
@@ -192,10 +192,10 @@ char* acquire_error_text(std::uint32_t code) {
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                FORMAT_MESSAGE_ALLOCATE_BUFFER,
                            nullptr, code, 0, reinterpret_cast<wchar_t*>(&wide), 0, nullptr);
-  // Each character in at most two bytes; a text the code page cannot hold
-  // is reported as having none.
-  char* text = n == 0 ? nullptr : static_cast<char*>(LocalAlloc(LMEM_FIXED, 2 * n + 1));
-  if (text != nullptr && held(wide, n, text, 2 * n + 1) != Held::exactly) {
+  // A UTF-16 unit takes at most three bytes; a text the code page cannot
+  // hold is reported as having none.
+  char* text = n == 0 ? nullptr : static_cast<char*>(LocalAlloc(LMEM_FIXED, 3 * n + 1));
+  if (text != nullptr && held(wide, n, text, 3 * n + 1) != Held::exactly) {
     LocalFree(text);
     text = nullptr;
   }
