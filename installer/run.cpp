@@ -143,7 +143,8 @@ int install(const char* default_dir, char* target) {
   bool joined = target[0] != '\0' && is_relative(target);
   const char* base = joined ? default_dir : "";
   const char* sep = joined ? "\\" : "";
-  // Joined onto it, an answer would name a place nobody typed.
+  // With no current directory read exactly, an empty or relative answer
+  // would name a place nobody typed: a look-alike of the folder, or none.
   if (default_dir[0] == '\0' && is_relative(target)) {
     ops::print(Stream::err,
                "Error: the current directory could not be read exactly (its name is too long, or "

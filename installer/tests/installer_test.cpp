@@ -13,10 +13,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string prompt(const std::string& shown = "C:\\work") {
+std::string prompt(const std::string& shown) {
   return "Enter the directory to which to install the run-time libraries\n  [default: " + shown + "]: ";
 }
-const std::string kPrompt = prompt();
 const std::string kSuccess = "\nFinished successfully. Press Enter key to exit the installer.\n";
 const std::string kFailure = "\nFinished unsuccessfully. Press Enter key to exit the installer.\n";
 const std::string kSjis = "\x83\x5C\x83\x74\x83\x67";  // three letters, 5C the first's second byte
