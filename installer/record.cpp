@@ -1,6 +1,5 @@
 #include "installer/record.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "installer/dirs.h"
@@ -16,7 +15,9 @@ namespace {
 // Another program may have stored the value without its terminator, or
 // with bytes after it: the text is what comes before the first zero byte of
 // the data returned, and nothing beyond that data is looked at. A
-// REG_EXPAND_SZ is expanded, as every reader of such a value must.
+// REG_EXPAND_SZ is taken as its text, unexpanded, as the other copies of the
+// installer take it: expanded, it would name what the environment of this
+// run says, which the user who starts an elevated run partly sets.
 long root_of(std::uint32_t type, char* buf, std::size_t size, std::size_t capacity) {
   const void* zero = std::memchr(buf, '\0', size);
   std::size_t length = zero ? static_cast<const char*>(zero) - buf : size;
@@ -26,14 +27,8 @@ long root_of(std::uint32_t type, char* buf, std::size_t size, std::size_t capaci
     return -1;
   }
   buf[length] = '\0';
-  if (type == ops::kRegExpandSz) {
-    char expanded[kPathCapacity];
-    if (ops::expand_environment(buf, expanded, std::min(capacity, sizeof expanded)) != 0) return -1;
-    std::memcpy(buf, expanded, std::strlen(expanded) + 1);
-  } else if (type != ops::kRegSz) {
-    return -1;
-  }
-  return static_cast<long>(std::strlen(buf));
+  if (type != ops::kRegSz && type != ops::kRegExpandSz) return -1;
+  return static_cast<long>(length);
 }
 
 }  // namespace

@@ -72,10 +72,9 @@ void drop_trailing_separator(char* path) {
 // quotes, or that would end them: '%' expands variables, so the extractor
 // would unpack somewhere other than the root that gets recorded; so does '!'
 // where delayed expansion is on, which only cmd.exe can be told to ignore.
-char unsafe_command_char(const char* path) {
-  bool bang_safe = ops::interpreter_is_cmd();
+char unsafe_command_char(const char* path, ops::Interpreter interpreter) {
   for (const char* p = path; *p != '\0'; p = next_char(p))
-    if (*p == '%' || *p == '"' || (*p == '!' && !bang_safe)) return *p;
+    if (*p == '%' || *p == '"' || (*p == '!' && interpreter != ops::Interpreter::cmd)) return *p;
   return '\0';
 }
 
@@ -115,7 +114,13 @@ int refuse_target(const char* target, const char* command) {
                target, kLibrarySuffix, static_cast<unsigned>(kMostBytes));
     return -1;
   }
-  if (char c = unsafe_command_char(target)) {
+  ops::Interpreter interpreter = ops::interpreter();
+  if (interpreter == ops::Interpreter::none) {
+    ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
+    ops::print(Stream::err, "There is no command interpreter: neither COMSPEC's nor the system's.\n");
+    return -1;
+  }
+  if (char c = unsafe_command_char(target, interpreter)) {
     ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
     ops::print(Stream::err,
                "The directory name contains '%c', which the command interpreter "
@@ -138,6 +143,15 @@ int install(const char* default_dir, char* target) {
   bool joined = target[0] != '\0' && is_relative(target);
   const char* base = joined ? default_dir : "";
   const char* sep = joined ? "\\" : "";
+  // With no current directory read exactly, an empty or relative answer
+  // would name a place nobody typed: a look-alike of the folder, or none.
+  if (default_dir[0] == '\0' && is_relative(target)) {
+    ops::print(Stream::err,
+               "Error: the current directory could not be read exactly (its name is too long, or "
+               "holds a character that this system's code page for file names cannot hold), so "
+               "only a full path can be entered; nothing was installed.\n");
+    return -1;
+  }
   // Judged as typed: resolving the path would silently drop the blanks and dots.
   if (has_component_windows_trims(target)) {
     ops::print(Stream::err, "Error: could not create %s%s%s.\n", base, sep, target);
@@ -145,10 +159,14 @@ int install(const char* default_dir, char* target) {
                "A directory name ends in a blank or a dot, which Windows would drop.\n");
     return -1;
   }
-  if (form_target_path(default_dir, target) != 0) {
+  if (int formed = form_target_path(default_dir, target)) {
     ops::print(Stream::err, "Error: could not create %s%s%s.\n", base, sep, target);
-    ops::print(Stream::err, "The path is longer than %u characters.\n",
-               static_cast<unsigned>(kPathCapacity - 1));
+    if (formed == ops::kNotHeld)
+      ops::print(Stream::err, "The full path holds a character that this system's code page for "
+                              "file names cannot hold.\n");
+    else
+      ops::print(Stream::err, "The path is longer than %u characters.\n",
+                 static_cast<unsigned>(kPathCapacity - 1));
     return -1;
   }
   char command[kCommandCapacity];
@@ -178,7 +196,8 @@ int install(const char* default_dir, char* target) {
 int form_target_path(const char* default_dir, char* answer) {
   const char* named = answer[0] == '\0' ? default_dir : answer;
   char full[kPathCapacity] = "";
-  if (named[0] != '\0' && ops::full_path(named, full, sizeof full) != 0) return -1;
+  int resolved = named[0] == '\0' ? 0 : ops::full_path(named, full, sizeof full);
+  if (resolved != 0) return resolved;
   drop_trailing_separator(full);
   std::memcpy(answer, full, std::strlen(full) + 1);
   return 0;

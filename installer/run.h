@@ -27,7 +27,8 @@ constexpr std::size_t kCommandCapacity =
 // from the current directory and drive ("." and ".." removed, '/' read as
 // '\'), keeping the letter case typed, and a trailing separator is dropped
 // unless it ends a root (C:\). Returns -1, leaving answer unchanged, when
-// the result would not fit in kPathCapacity.
+// the result would not fit in kPathCapacity, and ops::kNotHeld when the
+// ANSI code page cannot hold it exactly.
 int form_target_path(const char* default_dir, char* answer);
 
 // Runs the installer once. Returns 0 for success, -1 for failure: the

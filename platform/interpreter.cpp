@@ -9,103 +9,91 @@
 namespace ops {
 namespace {
 
-constexpr std::size_t kMaxProgram = 260;
+using std::string_view;
 
-struct Attempt {
-  const char* command;
-  const char* system_dir;
-  StartFn start;
-  void* context;
-  char line[kMaxCommandLine];
-};
+bool is_separator(char c) { return c == '\\' || c == '/'; }
 
-std::size_t base_of(std::string_view name) {
+std::size_t base_of(string_view name) {
   std::size_t base = name.find_last_of("\\/:");
-  return base == std::string_view::npos ? 0 : base + 1;
+  return base == string_view::npos ? 0 : base + 1;
 }
 
-bool is_cmd(std::string_view program) {
-  std::string_view base = program.substr(base_of(program));
-  constexpr std::string_view kCmd = "cmd.exe";
+// A drive path (C:\...) or a network one (\\server\...).
+bool is_full_path(string_view name) {
+  return (name.size() > 2 && name[1] == ':' && is_separator(name[2])) ||
+         (name.size() > 1 && is_separator(name[0]) && is_separator(name[1]));
+}
+
+// A name the system directory itself holds: joined onto it, anything with a
+// separator, a drive or ".." could name a program elsewhere.
+bool is_bare_name(string_view name) {
+  return !name.empty() && name.find_first_of("\\/:") == string_view::npos &&
+         name.find("..") == string_view::npos;
+}
+
+struct Search {
+  IsFileFn is_file;
+  void* context;
+  char* program;
+};
+
+// Takes dir, name and extension as the program when they name a file.
+bool take_if_file(Search& s, string_view dir, string_view name, string_view extension) {
+  char path[kMaxProgram];
+  const char* sep = dir.empty() || is_separator(dir.back()) ? "" : "\\";
+  int n = std::snprintf(path, sizeof path, "%.*s%s%.*s%.*s", static_cast<int>(dir.size()),
+                        dir.data(), sep, static_cast<int>(name.size()), name.data(),
+                        static_cast<int>(extension.size()), extension.data());
+  if (n < 0 || static_cast<std::size_t>(n) >= sizeof path || !s.is_file(path, s.context))
+    return false;
+  std::memcpy(s.program, path, static_cast<std::size_t>(n) + 1);
+  return true;
+}
+
+bool take_named(Search& s, string_view dir, string_view name) {
+  if (name.find('.', base_of(name)) != string_view::npos) return take_if_file(s, dir, name, "");
+  for (const char* extension : {".com", ".exe", ".bat", ".cmd"})
+    if (take_if_file(s, dir, name, extension)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool choose_interpreter(const char* comspec, const char* system_dir, bool windows95_family,
+                        IsFileFn is_file, void* context, char* program) {
+  Search s{is_file, context, program};
+  string_view dir = system_dir != nullptr ? system_dir : "";
+  if (comspec != nullptr) {
+    string_view name = comspec;
+    if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
+      name = name.substr(1, name.size() - 2);
+    if (is_full_path(name) ? take_named(s, "", name)
+                           : !dir.empty() && is_bare_name(name) && take_named(s, dir, name))
+      return true;
+  }
+  return !dir.empty() && take_if_file(s, dir, windows95_family ? "command.com" : "cmd.exe", "");
+}
+
+bool is_cmd(const char* program) {
+  string_view base = string_view(program).substr(base_of(program));
+  base = base.substr(0, base.find_last_not_of(". ") + 1);  // npos + 1: nothing is left
+  constexpr string_view kCmd = "cmd.exe";
   return base.size() == kCmd.size() &&
          std::equal(base.begin(), base.end(), kCmd.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == y;
          });
 }
 
-// Starts one candidate. A program name or command line too long for the
-// system counts as not found: the system could not have started it either.
-StartResult try_program(Attempt& a, std::string_view program) {
-  if (program.size() >= kMaxProgram) return StartResult::not_found;
-  char name[kMaxProgram];
-  std::memcpy(name, program.data(), program.size());
-  name[program.size()] = '\0';
+bool interpreter_command_line(const char* program, const char* command, char* line,
+                              std::size_t capacity) {
   // /d keeps an AutoRun command from changing the directory or what runs,
   // and /v:off keeps the DelayedExpansion setting from expanding '!' even
   // between quotes. Other interpreters know neither switch, so they are
   // given no '!' at all.
   bool cmd = is_cmd(program);
-  if (!cmd && std::strchr(a.command, '!') != nullptr) return StartResult::failed;
-  const char* options = cmd ? "/d /v:off /c" : "/c";
-  int n = std::snprintf(a.line, sizeof a.line, "%s %s %s", name, options, a.command);
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof a.line)
-    return StartResult::not_found;
-  return a.start(name, a.line, a.context);
-}
-
-bool has_extension(std::string_view name) {
-  return name.find('.', base_of(name)) != std::string_view::npos;
-}
-
-bool is_separator(char c) { return c == '\\' || c == '/'; }
-
-// A full path (C:\..., \\server\...) as it is; any other name, bare or
-// relative to the current directory or drive, in the system directory:
-// never from the current directory or PATH.
-StartResult try_located(Attempt& a, std::string_view program) {
-  bool is_full = (program.size() > 2 && program[1] == ':' && is_separator(program[2])) ||
-                 (program.size() > 1 && is_separator(program[0]) && is_separator(program[1]));
-  if (is_full) return try_program(a, program);
-  if (a.system_dir == nullptr || a.system_dir[0] == '\0') return StartResult::not_found;
-  std::string_view dir(a.system_dir);
-  const char* sep = (dir.back() == '\\' || dir.back() == '/') ? "" : "\\";
-  char full[kMaxProgram];
-  int n = std::snprintf(full, sizeof full, "%s%s%.*s", a.system_dir, sep,
-                        static_cast<int>(program.size()), program.data());
-  if (n < 0 || static_cast<std::size_t>(n) >= sizeof full) return StartResult::not_found;
-  return try_program(a, full);
-}
-
-StartResult try_comspec(Attempt& a, std::string_view comspec) {
-  if (has_extension(comspec)) return try_located(a, comspec);
-  for (const char* ext : {".com", ".exe", ".bat", ".cmd"}) {
-    char name[kMaxProgram];
-    int n = std::snprintf(name, sizeof name, "%.*s%s",
-                          static_cast<int>(comspec.size()), comspec.data(), ext);
-    if (n < 0 || static_cast<std::size_t>(n) >= sizeof name) continue;
-    StartResult r = try_located(a, name);
-    if (r != StartResult::not_found) return r;
-  }
-  return StartResult::not_found;
-}
-
-}  // namespace
-
-StartResult start_interpreter(const char* comspec, const char* system_dir,
-                              bool windows95_family, const char* command,
-                              StartFn start, void* context) {
-  Attempt a{command, system_dir, start, context, {}};
-  if (comspec != nullptr && comspec[0] != '\0') {
-    StartResult r = try_comspec(a, comspec);
-    if (r != StartResult::not_found) return r;
-  }
-  StartResult r = try_located(a, windows95_family ? "command.com" : "cmd.exe");
-  return r == StartResult::started ? r : StartResult::failed;
-}
-
-bool interpreter_is_cmd(const char* comspec, bool windows95_family) {
-  if (windows95_family) return false;
-  return comspec == nullptr || comspec[0] == '\0' || is_cmd(comspec);
+  if (!cmd && std::strchr(command, '!') != nullptr) return false;
+  int n = std::snprintf(line, capacity, "%s %s %s", program, cmd ? "/d /v:off /c" : "/c", command);
+  return n >= 0 && static_cast<std::size_t>(n) < capacity;
 }
 
 }  // namespace ops

@@ -3,7 +3,9 @@
 // Every call into Windows goes through one of these functions, so that the
 // logic in installer/ can be linked against platform/win32/ for the real
 // program and against platform/fake/ for unit tests on any host. Texts cross
-// this boundary as bytes in the system's ANSI code page, unconverted.
+// this boundary as bytes in the system's ANSI code page, unconverted; a text
+// the system holds in other letters (a name, a variable, a record) is handed
+// over only when the code page holds every one of its characters exactly.
 //
 // Operations that can fail return 0 for success and non-zero for failure,
 // unless the comment says otherwise.
@@ -29,8 +31,10 @@ constexpr std::uint32_t kRegExpandSz = 2;  // REG_EXPAND_SZ
 long reg_open_read(const char* path, RegKey* key);
 
 // Reads a value into data. *size is the capacity in and the byte length of
-// the stored data out (terminator included, as the system stores it).
-// Returns 0, or an error code when the value is absent or does not fit.
+// the data out. A string (REG_SZ, REG_EXPAND_SZ) is its text up to its first
+// zero character, with a terminator; any other type gives no data. Returns 0,
+// or an error code when the value is absent, does not fit, or is a string
+// the ANSI code page cannot hold exactly.
 long reg_query_value(RegKey key, const char* name, std::uint32_t* type,
                      unsigned char* data, std::uint32_t* size);
 
@@ -55,8 +59,9 @@ std::uint32_t file_attributes(const char* path);
 // Creates one directory (its parent must exist). 0 on success.
 int create_directory(const char* path);
 
-// Fills buf with the process's current directory. On failure buf is left as
-// it was; callers that care pre-terminate it.
+// Fills buf with the process's current directory. When it cannot be had, or
+// not exactly in the ANSI code page, buf is left as it was; callers that care
+// pre-terminate it.
 void current_directory(char* buf, std::size_t capacity);
 
 // Deletes a file, relative to the current directory. 0 on success.
@@ -82,9 +87,10 @@ void release_error_text(char* text);
 // command's exit status, or -1 when no interpreter could be started.
 int run_command(const char* command);
 
-// Whether run_command can only hand its command to cmd.exe, which is told
-// to take '!' as typed; another interpreter is never given a '!'.
-bool interpreter_is_cmd();
+// The interpreter run_command would use: cmd.exe, which is told to take '!'
+// as typed; another, which is never given a '!'; or none at all.
+enum class Interpreter { none, cmd, other };
+Interpreter interpreter();
 
 // Console -------------------------------------------------------------------
 
@@ -127,12 +133,10 @@ int read_char();
 // the second byte of a character can be 0x5C, the backslash.
 bool is_lead_byte(unsigned char c);
 
-// ExpandEnvironmentStringsA: text with each %NAME% of a set variable
-// replaced by its value. 0 when the result fits in capacity, -1 otherwise.
-int expand_environment(const char* text, char* buf, std::size_t capacity);
-
-// GetFullPathNameA: the full path that path names from the current
-// directory and drive. 0 when it fits in capacity, -1 otherwise.
+// The full path that path names from the current directory and drive, as
+// GetFullPathName resolves it. 0 when it fits in capacity, -1 when it does
+// not, kNotHeld when the ANSI code page cannot hold it exactly.
+constexpr int kNotHeld = -2;
 int full_path(const char* path, char* buf, std::size_t capacity);
 
 }  // namespace ops

@@ -13,8 +13,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-const std::string kPrompt =
-    "Enter the directory to which to install the run-time libraries\n  [default: C:\\work]: ";
+std::string prompt(const std::string& shown) {
+  return "Enter the directory to which to install the run-time libraries\n  [default: " + shown + "]: ";
+}
 const std::string kSuccess = "\nFinished successfully. Press Enter key to exit the installer.\n";
 const std::string kFailure = "\nFinished unsuccessfully. Press Enter key to exit the installer.\n";
 const std::string kSjis = "\x83\x5C\x83\x74\x83\x67";  // three letters, 5C the first's second byte
@@ -67,8 +68,13 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
   const std::string long_dir = "C:\\" + std::string(246, 'a'), a252(252, 'a');
   const std::string trims = "A directory name ends in a blank or a dot, which Windows would drop.";
   const std::string device = "The path names a device, not a directory.";
+  const std::string no_cwd = refused("the current directory could not be read exactly (its name is too long, or holds "
+                                     "a character that this system's code page for file names cannot hold), so only "
+                                     "a full path can be entered"), unheld = "C:\\\x7F";
+  using ops::Interpreter;
   struct Case {  // no target: refused
-    std::string input, target, err; Strings made = {}; int code_page = 1252; bool cmd = true;
+    std::string input, target, err; Strings made = {}; int code_page = 1252;
+    Interpreter interpreter = Interpreter::cmd; std::string cwd = "C:\\work";
   } cases[] = {
       {"\n\n", "C:\\work", ""},
       {"libs\\rt\n", "C:\\work\\libs\\rt", "", {"C:\\work\\libs", "C:\\work\\libs\\rt"}},
@@ -92,7 +98,13 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
                                "command interpreter would not pass on as typed.\n")},
       {"a!b\n", "C:\\work\\a!b", "", {"C:\\work\\a!b"}},
       {"a!b\n", "", not_run("C:\\work\\a!b", "The directory name contains '!', which the "
-                             "command interpreter would not pass on as typed.\n"), {}, 1252, false},
+                             "command interpreter would not pass on as typed.\n"), {}, 1252, Interpreter::other},
+      {"rt\n", "", not_run("C:\\work\\rt", "There is no command interpreter: neither COMSPEC's nor the system's.\n"),
+       {}, 1252, Interpreter::none},
+      {"\n", "", no_cwd, {}, 1252, Interpreter::cmd, unheld}, {"rt\n", "", no_cwd, {}, 1252, Interpreter::cmd, ""},
+      {"C:rt\n", "", not_created("C:rt", "The full path holds a character that this system's code page for file "
+                                  "names cannot hold."), {}, 1252, Interpreter::cmd, unheld},
+      {"C:\\rt\n", "C:\\rt", "", {"C:\\rt"}, 1252, Interpreter::cmd, unheld},
       {"C:/new/./a/../b/\n", "C:\\new\\b", "", {"C:\\new", "C:\\new\\b"}},
       {"//./C:/x\n", "", not_created("\\\\.\\C:\\x", device)},
       {"\\\\?\\Volume{1}\\rt\n", "", not_created("\\\\?\\Volume{1}\\rt", device)},
@@ -100,9 +112,10 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
   for (const Case& c : cases) {
     SetUp();
     fake::world().ansi_code_page = c.code_page;
-    fake::world().interpreter_is_cmd = c.cmd;
+    fake::world().interpreter = c.interpreter;
+    fake::world().cwd = c.cwd;
     bool ok = !c.target.empty();
-    EXPECT_EQ(run(c.input, ok ? 0 : -1), kPrompt + (ok ? kSuccess : kFailure));
+    EXPECT_EQ(run(c.input, ok ? 0 : -1), prompt(c.cwd == unheld ? "" : c.cwd) + (ok ? kSuccess : kFailure));
     EXPECT_EQ(fake::world().err, c.err);
     EXPECT_EQ(recorded(), ok ? c.target + '\0' : "");
     EXPECT_EQ(fake::world().commands, ok ? Strings{command(c.target)} : Strings{});
@@ -188,7 +201,8 @@ TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
       {root249 + '\0', 1, root249},
       {root250 + '\0', 0, root250},  // its library directory cannot be named
       {std::string(260, 'x'), 0, std::string(259, 'x')},
-      {"%SystemDrive%\\rt", 1, "C:\\rt", 2}, {"C:\\rt", 0, "C:\\rt", 3},  // REG_EXPAND_SZ, REG_BINARY
+      {"%SystemDrive%\\rt", 0, "%SystemDrive%\\rt", 2}, {"C:\\rt", 1, "C:\\rt", 2},  // REG_EXPAND_SZ as text
+      {"C:\\rt", 0, "C:\\rt", 3},  // REG_BINARY
       {"\\\\srv\\s", 1, "\\\\srv\\s"}, {"\\\\?\\C:\\rt", 1, "\\\\?\\C:\\rt"},
       {"\\\\?\\unc\\s\\t", 1, "\\\\?\\unc\\s\\t"},
       {"rt", 0, "rt"}, {"\\\\.\\C:\\rt", 0, "\\\\.\\C:\\rt"},  // not a full path
@@ -199,7 +213,6 @@ TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
          {"C:\\rt", "", "\\\\srv\\s", "\\\\?\\C:\\rt", "\\\\?\\unc\\s\\t", "rt", "\\\\.\\C:\\rt"})
       fake::add_tree(root + "\\bin\\win32");
     fake::add_tree(root249 + "\\bin\\win32"), fake::add_tree(root250 + "\\bin\\win32");
-    fake::world().expansions["%SystemDrive%\\rt"] = "C:\\rt";
     fake::world().files.insert("C:\\lib\\bin\\win32");
     fake::world().registry[installer::kRecordKey][installer::kRecordValue] = {c.type, c.data};
     char buf[installer::kPathCapacity + 16];

@@ -109,7 +109,8 @@ int create_directory(const char* path) {
 
 void current_directory(char* buf, std::size_t capacity) {
   const std::string& cwd = world().cwd;
-  if (!cwd.empty() && cwd.size() < capacity) std::memcpy(buf, cwd.c_str(), cwd.size() + 1);
+  bool held = cwd.find_first_of(world().unheld) == std::string::npos;
+  if (!cwd.empty() && held && cwd.size() < capacity) std::memcpy(buf, cwd.c_str(), cwd.size() + 1);
 }
 
 int delete_file(const char* name) {
@@ -132,7 +133,7 @@ int run_command(const char* command) {
   return world().on_command(command);
 }
 
-bool interpreter_is_cmd() { return world().interpreter_is_cmd; }
+Interpreter interpreter() { return world().interpreter; }
 
 void print(Stream stream, const char* format, ...) {
   char buf[4096];
@@ -166,11 +167,6 @@ bool is_lead_byte(unsigned char c) {
   return world().ansi_code_page == 932 && ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC));
 }
 
-int expand_environment(const char* text, char* buf, std::size_t capacity) {
-  std::string e = world().expansions.count(text) ? world().expansions[text] : text;
-  return e.size() < capacity ? (std::memcpy(buf, e.c_str(), e.size() + 1), 0) : -1;
-}
-
 // As GetFullPathNameA resolves: '/' read as '\'; a rooted path on the
 // current drive, a drive-relative one in that drive's directory (another
 // drive's is its root), a relative one in the current directory; then "."
@@ -192,6 +188,7 @@ int full_path(const char* path, char* buf, std::size_t capacity) {
     if (p.compare(at, end - at, "..") == 0 && parts.size() > (unc ? 4u : 1u)) parts.pop_back();
   }
   for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "\\" : "") + parts[i];
+  if (out.find_first_of(world().unheld) != std::string::npos) return kNotHeld;
   return out.size() < capacity ? (std::memcpy(buf, out.c_str(), out.size() + 1), 0) : -1;
 }
 

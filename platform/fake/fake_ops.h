@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ops.h"
+
 namespace fake {
 
 struct Value {
@@ -21,18 +23,18 @@ struct World {
   // Paths as normalise() spells them; creation refuses what Windows refuses.
   std::set<std::string> dirs, files;
   std::vector<std::string> created, deleted, commands;
-  std::string cwd = "C:\\work";  // an empty one makes the request fail
+  std::string cwd = "C:\\work";  // an empty one, or one holding an unheld character, cannot be had
   std::map<std::string, std::map<std::string, Value>> registry;  // key -> name -> value
   long create_key_status = 0, set_value_status = 0;  // non-zero: the call fails with it
   int open_keys = 0, texts_outstanding = 0;
   std::uint32_t last_error = 0;
   std::map<std::uint32_t, std::string> error_texts;
-  bool interpreter_is_cmd = true;
-  std::map<std::string, std::string> expansions;  // text -> expanded; others stay
+  ops::Interpreter interpreter = ops::Interpreter::cmd;
   std::function<int(const std::string&)> on_command = [](const std::string&) { return 0; };
   // Input is what the console layer hands over: ANSI bytes (1252, or 932
   // with its lead bytes), and a line holding one of the unheld characters is
-  // refused as the console layer refuses letters the code page cannot hold.
+  // refused as the console layer refuses letters the code page cannot hold;
+  // so is a current directory or a full path that holds one.
   std::string unheld;
   int ansi_code_page = 1252;
   std::string input, out, err;

@@ -2,67 +2,51 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
-using Programs = std::vector<std::string>;
-using ops::StartResult;
+const std::set<std::string> kFiles = {
+    "C:\\sys\\CMD.EXE", "D:\\my.dir\\sh.bat", "D:\\my.dir\\sh.cmd", "C:\\win\\cmd.exe", "C:\\win\\command.com",
+    "C:\\win\\.\\sh.exe", "C:\\win\\..\\tools\\cmd.exe", "C:\\win\\a..exe", "C:\\win\\C:sh.exe", "D:\\sh.exe",
+    "C:\\ok\\cmd.exe", "C:\\sys\\cmd.exe. ", "C:\\win\\cmd.exe ", "\\\\srv\\cmd.exe"};
 
-// Pretends to start programs: one starts, one refuses, the rest are not found.
-struct Starter {
-  std::string starts, refuses;
-  Programs programs, lines;
+bool is_file(const char* path, void*) { return kFiles.count(path) != 0; }
 
-  static StartResult start(const char* program, char* line, void* self) {
-    auto* s = static_cast<Starter*>(self);
-    s->programs.push_back(program);
-    s->lines.push_back(line);
-    return program == s->starts    ? StartResult::started
-           : program == s->refuses ? StartResult::failed
-                                   : StartResult::not_found;
-  }
-};
-
-TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
-  // A name one character too long with any extension.
-  const std::string long_comspec = "C:\\" + std::string(253, 'd');
+TEST(Interpreter, AFullPathOrABareNameThatIsAFileElseTheSystemsCmd) {
+  const std::string long_comspec = "C:\\" + std::string(253, 'd');  // one too long with any extension
   struct Case {
     const char *comspec, *system_dir;
-    bool win95;
-    std::string starts, refuses;
-    Programs programs;
-    std::string last_line, command = "run it";
+    std::string program, line;
+    bool win95 = false;
+    std::string command = "run it";
   } cases[] = {
-      {"C:\\sys\\CMD.EXE", "C:\\win", false, "C:\\sys\\CMD.EXE", "", {"C:\\sys\\CMD.EXE"},
-       "C:\\sys\\CMD.EXE /d /v:off /c run it"},
-      {"D:\\my.dir\\sh", nullptr, false, "D:\\my.dir\\sh.bat", "",
-       {"D:\\my.dir\\sh.com", "D:\\my.dir\\sh.exe", "D:\\my.dir\\sh.bat"}, "D:\\my.dir\\sh.bat /c run it"},
-      {"C:\\gone\\cmd.exe", "C:\\win", false, "C:\\win\\cmd.exe", "",
-       {"C:\\gone\\cmd.exe", "C:\\win\\cmd.exe"}, "C:\\win\\cmd.exe /d /v:off /c run it"},
-      {"cmd.exe", "C:\\win\\", false, "C:\\win\\cmd.exe", "", {"C:\\win\\cmd.exe"},
-       "C:\\win\\cmd.exe /d /v:off /c run it"},
-      {".\\sh.exe", "C:\\win", false, "", "", {"C:\\win\\.\\sh.exe", "C:\\win\\cmd.exe"},
-       "C:\\win\\cmd.exe /d /v:off /c run it"},
-      {nullptr, "C:\\win", true, "", "", {"C:\\win\\command.com"}, "C:\\win\\command.com /c run it"},
-      {"", nullptr, false, "", "", {}, ""},  // never the current directory or PATH
-      {"\\\\srv\\bad.exe", "C:\\win", false, "", "\\\\srv\\bad.exe", {"\\\\srv\\bad.exe"},
-       "\\\\srv\\bad.exe /c run it"},
-      {long_comspec.c_str(), "C:\\ok", false, "", "", {"C:\\ok\\cmd.exe"}, "C:\\ok\\cmd.exe /d /v:off /c run it"},
-      {"D:\\sh.exe", "C:\\win", false, "", "", {}, "", "run it!"},  // only cmd.exe is told to leave '!'
+      {"C:\\sys\\CMD.EXE", "C:\\win", "C:\\sys\\CMD.EXE", "C:\\sys\\CMD.EXE /d /v:off /c run it"},
+      {"\"C:\\sys\\CMD.EXE\"", "C:\\win", "C:\\sys\\CMD.EXE", "C:\\sys\\CMD.EXE /d /v:off /c run it"},
+      {"D:\\my.dir\\sh", nullptr, "D:\\my.dir\\sh.bat", "D:\\my.dir\\sh.bat /c run it"},
+      {"\\\\srv\\gone.exe", "C:\\win", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"\\\\srv\\cmd.exe", "C:\\win", "\\\\srv\\cmd.exe", "\\\\srv\\cmd.exe /d /v:off /c run it"},
+      {"cmd.exe", "C:\\win\\", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"C:\\sys\\cmd.exe. ", "C:\\no", "C:\\sys\\cmd.exe. ", "C:\\sys\\cmd.exe.  /d /v:off /c run it"},
+      {"cmd.exe ", "C:\\win", "C:\\win\\cmd.exe ", "C:\\win\\cmd.exe  /d /v:off /c run it"},
+      // Joined onto the system directory, none of these may leave it.
+      {".\\sh.exe", "C:\\win", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"..\\tools\\cmd.exe", "C:\\win", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"a..exe", "C:\\win", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {"C:sh.exe", "C:\\win", "C:\\win\\cmd.exe", "C:\\win\\cmd.exe /d /v:off /c run it"},
+      {nullptr, "C:\\win", "C:\\win\\command.com", "C:\\win\\command.com /c run it", true},
+      {"", nullptr, "", ""},  // never the current directory or PATH
+      {long_comspec.c_str(), "C:\\ok", "C:\\ok\\cmd.exe", "C:\\ok\\cmd.exe /d /v:off /c run it"},
+      {"D:\\sh.exe", "C:\\win", "D:\\sh.exe", "", false, "run it!"},  // only cmd.exe is told to leave '!'
   };
   for (const Case& c : cases) {
-    Starter s{c.starts, c.refuses, {}, {}};
-    StartResult expected = c.starts.empty() ? StartResult::failed : StartResult::started;
-    EXPECT_EQ(ops::start_interpreter(c.comspec, c.system_dir, c.win95, c.command.c_str(), Starter::start, &s),
-              expected);
-    EXPECT_EQ(s.programs, c.programs);
-    EXPECT_EQ(s.lines.empty() ? "" : s.lines.back(), c.last_line);
+    char program[ops::kMaxProgram] = "", line[ops::kMaxCommandLine] = "";
+    bool found = ops::choose_interpreter(c.comspec, c.system_dir, c.win95, is_file, nullptr, program);
+    EXPECT_EQ(found ? program : "", c.program) << c.comspec;
+    EXPECT_EQ(found && ops::interpreter_command_line(program, c.command.c_str(), line, sizeof line) ? line : "",
+              c.line) << c.comspec;
   }
-  // A target holding '!' is refused up front unless only cmd.exe can run it.
-  EXPECT_TRUE(ops::interpreter_is_cmd(nullptr, false) && ops::interpreter_is_cmd("C:\\x\\Cmd.exe", false));
-  EXPECT_FALSE(ops::interpreter_is_cmd(nullptr, true) || ops::interpreter_is_cmd("C:\\x\\cmd", false));
 }
 
 }  // namespace

@@ -1,13 +1,18 @@
-// The platform operations on Windows: the ANSI Win32 calls, the C runtime's
-// stdio, and the console's wide calls where typed or shown text meets the
-// person. Nothing else in the installer includes <windows.h>.
+// The platform operations on Windows: the ANSI Win32 calls for texts we
+// hand to the system, the wide ones for texts it hands us (converted to the
+// ANSI code page only when exactly held), the C runtime's stdio, and the
+// console's wide calls where typed or shown text meets the person. Nothing
+// else in the installer includes <windows.h>.
 #include "platform/ops.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 
+#include "platform/exact_ansi.h"
 #include "platform/interpreter.h"
 
 namespace ops {
@@ -23,34 +28,59 @@ constexpr DWORD kLongestLine = 512;
 
 HKEY to_hkey(RegKey key) { return static_cast<HKEY>(key); }
 
-struct Child {
-  PROCESS_INFORMATION info;
-};
-
-StartResult start_child(const char* program, char* command_line, void* context) {
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  Child* child = static_cast<Child*>(context);
-  if (CreateProcessA(program, command_line, nullptr, nullptr, TRUE, 0, nullptr,
-                     nullptr, &startup, &child->info))
-    return StartResult::started;
-  switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_ACCESS_DENIED:
-      return StartResult::not_found;
-    default:
-      return StartResult::failed;
+int to_ansi(const wchar_t* wide, int length, char* buf, int capacity, Default* used) {
+  BOOL used_default = FALSE;
+  int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, buf, capacity, nullptr,
+                              &used_default);
+  DWORD error = n == 0 ? GetLastError() : ERROR_SUCCESS;
+  *used = used_default ? Default::used : Default::unused;
+  // UTF-8 (and a few code pages no system uses as its ANSI one) refuse the
+  // flag and the question; the way back then tells.
+  if (error == ERROR_INVALID_FLAGS || error == ERROR_INVALID_PARAMETER) {
+    n = WideCharToMultiByte(CP_ACP, 0, wide, length, buf, capacity, nullptr, nullptr);
+    error = n == 0 ? GetLastError() : ERROR_SUCCESS;
+    *used = Default::unknown;
   }
+  return error == ERROR_INSUFFICIENT_BUFFER ? -1 : n;
 }
 
-// getenv() is the C runtime's copy, whose names are matched without regard
-// to case on Windows, as the interpreter lookup requires.
-const char* environment(const char* name) { return std::getenv(name); }
+int from_ansi(const char* text, int length, wchar_t* buf, int capacity) {
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, buf, capacity);
+}
+
+Held held(const wchar_t* wide, std::size_t length, char* buf, std::size_t capacity,
+          std::size_t* stored = nullptr) {
+  return to_ansi_exactly(wide, length, buf, capacity, CodePage{to_ansi, from_ansi}, stored);
+}
+
+// A variable's value, exactly; false when it is not set or cannot be held.
+// Its name is matched without regard to case.
+bool environment(const wchar_t* name, char* buf, std::size_t capacity) {
+  wchar_t wide[kMaxExactText];
+  DWORD n = GetEnvironmentVariableW(name, wide, kMaxExactText);
+  return n > 0 && n < kMaxExactText && held(wide, n, buf, capacity) == Held::exactly;
+}
+
+bool is_file(const char* path, void*) {
+  DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 // The high bit of the version marks the Windows 95 family, whose
 // interpreter is command.com.
 bool is_windows95_family() { return (GetVersion() & 0x80000000u) != 0; }
+
+// The interpreter that would run a command now, into program (kMaxProgram).
+bool find_interpreter(char* program) {
+  char comspec[kMaxProgram], system_dir[kMaxProgram] = "";
+  wchar_t wide[MAX_PATH];
+  UINT n = GetSystemDirectoryW(wide, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH || held(wide, n, system_dir, sizeof system_dir) != Held::exactly)
+    system_dir[0] = '\0';
+  bool set = environment(L"COMSPEC", comspec, sizeof comspec);
+  return choose_interpreter(set ? comspec : nullptr, system_dir, is_windows95_family(), is_file,
+                            nullptr, program);
+}
 
 bool is_console(HANDLE handle) {
   DWORD mode = 0;
@@ -78,20 +108,12 @@ Line read_console_line(HANDLE input, char* buf, std::size_t capacity, std::size_
   if (total == 0) return Line::end;
   while (total > 0 && (line[total - 1] == L'\n' || line[total - 1] == L'\r')) --total;
   if (!fits) return Line::too_long;
-  // UTF-8 holds every character, and the call refuses the flag for it.
-  BOOL used_default = FALSE;
-  bool utf8 = GetACP() == CP_UTF8;
-  int n = total == 0 ? 0
-                     : WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, line,
-                                           static_cast<int>(total), buf,
-                                           static_cast<int>(capacity - 1), nullptr,
-                                           utf8 ? nullptr : &used_default);
-  if (total > 0 && n == 0)
-    return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? Line::too_long : Line::unconvertible;
-  if (used_default) return Line::unconvertible;
-  buf[n] = '\0';
-  *length = static_cast<std::size_t>(n);
-  return Line::read;
+  switch (held(line, total, buf, capacity, length)) {
+    case Held::too_long: return Line::too_long;
+    case Held::not_exactly: return Line::unconvertible;
+    case Held::exactly: return Line::read;
+  }
+  return Line::unconvertible;
 }
 
 }  // namespace
@@ -105,12 +127,26 @@ long reg_open_read(const char* path, RegKey* key) {
 
 long reg_query_value(RegKey key, const char* name, std::uint32_t* type,
                      unsigned char* data, std::uint32_t* size) {
+  wchar_t wide_name[64];
+  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide_name, 64) == 0) return ERROR_INVALID_PARAMETER;
+  wchar_t wide[kMaxExactText];
   DWORD t = 0;
-  DWORD n = *size;
-  LONG status = RegQueryValueExA(to_hkey(key), name, nullptr, &t, data, &n);
+  DWORD bytes = sizeof wide;
+  LONG status = RegQueryValueExW(to_hkey(key), wide_name, nullptr, &t,
+                                 reinterpret_cast<BYTE*>(wide), &bytes);
   *type = t;
-  *size = n;
-  return status;
+  if (status != ERROR_SUCCESS) return status;
+  std::size_t capacity = *size;
+  *size = 0;
+  if (t != REG_SZ && t != REG_EXPAND_SZ) return ERROR_SUCCESS;
+  char* text = reinterpret_cast<char*>(data);
+  switch (held(wide, wcsnlen(wide, bytes / sizeof *wide), text, capacity)) {
+    case Held::too_long: return ERROR_MORE_DATA;
+    case Held::not_exactly: return ERROR_NO_UNICODE_TRANSLATION;
+    case Held::exactly: break;
+  }
+  *size = static_cast<std::uint32_t>(std::strlen(text) + 1);
+  return ERROR_SUCCESS;
 }
 
 long reg_create_write(const char* path, RegKey* key) {
@@ -137,7 +173,12 @@ int create_directory(const char* path) {
 }
 
 void current_directory(char* buf, std::size_t capacity) {
-  GetCurrentDirectoryA(static_cast<DWORD>(capacity), buf);
+  wchar_t wide[kMaxExactText];
+  char text[kMaxExactText * 3];  // a UTF-16 unit takes at most three bytes
+  DWORD n = GetCurrentDirectoryW(kMaxExactText, wide);
+  if (n == 0 || n >= kMaxExactText || held(wide, n, text, std::min(capacity, sizeof text)) != Held::exactly)
+    return;
+  std::memcpy(buf, text, std::strlen(text) + 1);
 }
 
 int delete_file(const char* name) { return DeleteFileA(name) ? 0 : -1; }
@@ -147,11 +188,18 @@ std::uint32_t last_error() { return GetLastError(); }
 void set_last_error(std::uint32_t code) { SetLastError(code); }
 
 char* acquire_error_text(std::uint32_t code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+  wchar_t* wide = nullptr;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                                FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  if (n == 0) return nullptr;
+                           nullptr, code, 0, reinterpret_cast<wchar_t*>(&wide), 0, nullptr);
+  // A UTF-16 unit takes at most three bytes; a text the code page cannot
+  // hold is reported as having none.
+  char* text = n == 0 ? nullptr : static_cast<char*>(LocalAlloc(LMEM_FIXED, 3 * n + 1));
+  if (text != nullptr && held(wide, n, text, 3 * n + 1) != Held::exactly) {
+    LocalFree(text);
+    text = nullptr;
+  }
+  if (wide != nullptr) LocalFree(wide);
   return text;
 }
 
@@ -160,23 +208,27 @@ void release_error_text(char* text) {
 }
 
 int run_command(const char* command) {
-  char system_dir[MAX_PATH];
-  UINT n = GetSystemDirectoryA(system_dir, sizeof system_dir);
-  if (n == 0 || n >= sizeof system_dir) system_dir[0] = '\0';
-  Child child = {};
-  if (start_interpreter(environment("COMSPEC"), system_dir, is_windows95_family(), command,
-                        start_child, &child) != StartResult::started)
+  char program[kMaxProgram];
+  char line[kMaxCommandLine];
+  if (!find_interpreter(program) || !interpreter_command_line(program, command, line, sizeof line))
     return -1;
-  WaitForSingleObject(child.info.hProcess, INFINITE);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  if (!CreateProcessA(program, line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child))
+    return -1;
+  WaitForSingleObject(child.hProcess, INFINITE);
   DWORD code = static_cast<DWORD>(-1);
-  if (!GetExitCodeProcess(child.info.hProcess, &code)) code = static_cast<DWORD>(-1);
-  CloseHandle(child.info.hThread);
-  CloseHandle(child.info.hProcess);
+  if (!GetExitCodeProcess(child.hProcess, &code)) code = static_cast<DWORD>(-1);
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
   return static_cast<int>(code);
 }
 
-bool interpreter_is_cmd() {
-  return ops::interpreter_is_cmd(environment("COMSPEC"), is_windows95_family());
+Interpreter interpreter() {
+  char program[kMaxProgram];
+  if (!find_interpreter(program)) return Interpreter::none;
+  return is_cmd(program) ? Interpreter::cmd : Interpreter::other;
 }
 
 void print(Stream stream, const char* format, ...) {
@@ -238,15 +290,17 @@ int read_char() {
 
 bool is_lead_byte(unsigned char c) { return IsDBCSLeadByteEx(CP_ACP, c) != 0; }
 
-int expand_environment(const char* text, char* buf, std::size_t capacity) {
-  // The ANSI call may count one byte more than it stores: keep that one free.
-  DWORD n = ExpandEnvironmentStringsA(text, buf, static_cast<DWORD>(capacity));
-  return n > 0 && n < capacity ? 0 : -1;
-}
-
 int full_path(const char* path, char* buf, std::size_t capacity) {
-  DWORD n = GetFullPathNameA(path, static_cast<DWORD>(capacity), buf, nullptr);
-  return n > 0 && n < capacity ? 0 : -1;
+  wchar_t wide[kMaxExactText], full[kMaxExactText];
+  if (MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kMaxExactText) == 0) return -1;
+  DWORD n = GetFullPathNameW(wide, kMaxExactText, full, nullptr);
+  if (n == 0 || n >= kMaxExactText) return -1;
+  switch (held(full, n, buf, capacity)) {
+    case Held::exactly: return 0;
+    case Held::not_exactly: return kNotHeld;
+    case Held::too_long: break;
+  }
+  return -1;
 }
 
 }  // namespace ops

@@ -102,17 +102,30 @@ class Installer(unittest.TestCase):
                 if where:
                     self.assertEqual(files(WINE.drive_c / where[3:].replace("\\", "/")), files(SAMPLE))
         self.assertFalse((WINE.drive_c / "x").exists())
-        # A REG_EXPAND_SZ record counts once expanded: C:\rt holds the first row's installation.
+        # A current directory the code page cannot hold is none: no look-alike (C:\work\Lukasz, or C:\elsewhere
+        # through fullwidth backslashes) is the default; a full path still works.
+        for folder, answer, where in [("work/Łukasz", b"", None), ("pkg＼..＼..＼elsewhere", b"", None),
+                                      ("work/Łukasz", b"C:\\rt3", "C:\\rt3")]:
+            with self.subTest(folder=folder, answer=answer):
+                WINE.forget_record()
+                (WINE.drive_c / folder).mkdir(parents=True, exist_ok=True)
+                shutil.copy(EXTRACTOR, WINE.drive_c / folder / "ruduvizide.exe")
+                r = WINE.run(INSTALLER, cwd=WINE.drive_c / folder, stdin=answer + b"\n\n", extra_env={"LANG": "de_DE.UTF-8"})
+                self.assertEqual((r.returncode, self.record()), (0, where) if where else (255, "absent"), r.stderr)
+        self.assertFalse(any((WINE.drive_c / p).exists() for p in ("work/Lukasz", "elsewhere", "work/Łukasz/bin")))
+        # A REG_EXPAND_SZ record is its text: %SystemDrive%\rt is no full path, so no installation.
         WINE.quiet("wine", "reg", "add", "HKLM\\" + RECORD_KEY, "/v", "InstallDir", "/t", "REG_EXPAND_SZ",
                    "/d", "%SystemDrive%\\rt", "/f", "/reg:32")
-        self.assertIn(b"already installed at 'C:\\rt'", WINE.run(INSTALLER, cwd=work, stdin=b"\n").stdout)
+        self.assertNotIn(b"already installed", WINE.run(INSTALLER, cwd=work, stdin=b"").stdout)
 
     def test_the_interpreter_is_the_systems_cmd_told_v_off_never_one_planted_here(self):
         work = WINE.drive_c / "plant"
         work.mkdir()
         shutil.copy(INSTALLER, work / "setup.exe")
         shutil.copy(RECORDER, work / "cmd.exe")
-        for comspec in ("", "C:\\plant\\cmd.exe"):  # unset: the system's; then the recorder
+        # Unset, or joined onto the system directory to leave it: the system's; else the recorder, as cmd.exe.
+        for comspec in ("", "..\\..\\plant\\cmd.exe", "C:\\plant\\cmd.exe", "C:\\plant\\cmd.exe.",
+                        '"C:\\plant\\cmd.exe"'):
             WINE.forget_record()
             shutil.copy(EXTRACTOR, work / "ruduvizide.exe")
             (work / "run.bat").write_text(f"@set COMSPEC={comspec}\r\n@setup.exe\r\n")
@@ -120,7 +133,8 @@ class Installer(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertEqual(files(work / "bin"), files(SAMPLE / "bin"))
         self.assertEqual((work / "recorded.txt").read_text().splitlines(),
-                         ['C:\\plant\\cmd.exe /d /v:off /c .\\ruduvizide.exe -qq -u -d "C:\\plant"'])
+                         [f'C:\\plant\\cmd.exe{dot} /d /v:off /c .\\ruduvizide.exe -qq -u -d "C:\\plant"'
+                          for dot in ("", ".", "")])
 
 
 def use(wine):
