@@ -51,6 +51,7 @@ struct Workspace {
   static constexpr size_t kBatch = 64;
   struct Pending {
     Handle dir, f;
+    uint64_t index;  // the entry's place in the archive
     uint64_t size;
     size_t leaf_at;  // where the file's own name starts in rel
     char temp[kTempNameLen + 1];
