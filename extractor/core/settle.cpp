@@ -19,7 +19,8 @@ struct Extraction::Says {
   char rel[names::kMaxName + 1];
   char shown[512];
   std::optional<zip::Cursor> cur;
-  uint64_t at = 0;  // the index of the record cur reads next
+  uint64_t at = 0;    // the index of the record cur reads next
+  bool lost = false;  // the directory no longer reads as it did
 };
 
 Extraction::~Extraction() {
@@ -30,29 +31,25 @@ Extraction::~Extraction() {
 bool Extraction::start_saying() {
   says_ = new (std::nothrow) Says;
   outcome_ = new (std::nothrow) uint8_t[entries_];
-  if (outcome_) std::memset(outcome_, kUnsettled, entries_);
-  return says_ && outcome_;
+  if (!says_ || !outcome_) return false;
+  says_->cur.emplace(src_, ar_, says_->cd, sizeof says_->cd);
+  std::memset(outcome_, kUnsettled, entries_);
+  return true;
 }
 
 std::string_view Extraction::name_of(uint64_t index) {
   Says& s = *says_;
-  if (!s.cur || index < s.at) {
-    s.cur.emplace(src_, ar_, s.cd, sizeof s.cd);
-    s.at = 0;
-  }
   zip::Entry e;
   bool done = false;
-  while (s.at <= index) {
-    if (s.cur->next(&e, &done) != zip::Error::none || done) {
-      // The archive changed underneath; that is said once, elsewhere.
-      s.cur.reset();
-      return "?";
-    }
+  while (!s.lost && s.at <= index) {
+    // The archive changed underneath, which is said once, elsewhere.
+    s.lost = s.cur->next(&e, &done) != zip::Error::none || done;
     ++s.at;
   }
   size_t len;
   Refusal r;
-  if (classify(e, s.decoded, sizeof s.decoded, s.rel, sizeof s.rel, &len, &r) == Kind::refused) {
+  if (s.lost ||
+      classify(e, s.decoded, sizeof s.decoded, s.rel, sizeof s.rel, &len, &r) == Kind::refused) {
     return "?";
   }
   return {s.shown, names::printable({s.rel, len}, s.shown, sizeof s.shown)};
@@ -78,7 +75,11 @@ void Extraction::say_settled(bool to_the_end) {
     const uint8_t o = outcome_[front_];
     if (o == kUnsettled && !to_the_end) break;
     for (std::string_view line; held_.take(front_, &line);) rep_.held().error(line);
-    if (o != kUnsettled && opt_.quiet == 0) say(front_, static_cast<Outcome>(o));
+    if (o == kUnsettled) {
+      ++t_.failed;  // never started, as the run stopped: not in place either
+    } else if (opt_.quiet == 0) {
+      say(front_, static_cast<Outcome>(o));
+    }
   }
 }
 
