@@ -72,9 +72,11 @@ void Extraction::say(uint64_t index, Outcome o) {
 
 void Extraction::say_settled(bool to_the_end) {
   for (; front_ < entries_; ++front_) {
+    // An entry's kept lines go out as soon as it is at the front: those
+    // that come later are said at once, after them.
+    for (std::string_view line; held_.take(front_, &line);) rep_.held().error(line);
     const uint8_t o = outcome_[front_];
     if (o == kUnsettled && !to_the_end) break;
-    for (std::string_view line; held_.take(front_, &line);) rep_.held().error(line);
     if (o == kUnsettled) {
       ++t_.failed;  // never started, as the run stopped: not in place either
     } else if (opt_.quiet == 0) {
