@@ -109,7 +109,7 @@ void Extraction::entry_error(uint64_t index, std::string_view line) {
   HostLock hold(host_);
   // Kept only while an earlier entry is unsettled; without memory to keep
   // it, a line said out of turn is better than a line lost.
-  if (index == front_ || !held_.keep(index, line)) rep_.held().error(line);
+  if (index <= front_ || !held_.keep(index, line)) rep_.held().error(line);
 }
 
 }  // namespace rdz
