@@ -59,8 +59,11 @@ class Extraction {
   int run(std::string_view target, Totals* totals);
 
   // Every line about one entry goes through these two, from whichever thread
-  // learns it. An entry is settled exactly once; its error lines (whole,
-  // each ending in a newline) come before that.
+  // learns it, without the host lock (they take it). An entry is settled
+  // exactly once, and counted then; its error lines (whole, each ending in
+  // a newline) come before that. The lines come out in archive order: an
+  // entry's once every earlier entry is settled, by whoever settles the
+  // last of them, so no thread ever waits for another's entry.
   void settle(uint64_t index, Outcome o);
   void entry_error(uint64_t index, std::string_view line);
 

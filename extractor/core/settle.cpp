@@ -1,4 +1,5 @@
 // The lines about each entry, from whichever thread learns what became of it.
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -29,11 +30,14 @@ Extraction::~Extraction() {
 }
 
 bool Extraction::start_saying() {
+  // A byte for each record, of 46 bytes at least in the archive.
+  if (entries_ > SIZE_MAX) return false;
+  const size_t n = static_cast<size_t>(entries_);
   says_ = new (std::nothrow) Says;
-  outcome_ = new (std::nothrow) uint8_t[entries_];
+  outcome_ = new (std::nothrow) uint8_t[n];
   if (!says_ || !outcome_) return false;
   says_->cur.emplace(src_, ar_, says_->cd, sizeof says_->cd);
-  std::memset(outcome_, kUnsettled, entries_);
+  std::memset(outcome_, kUnsettled, n);
   return true;
 }
 
