@@ -204,6 +204,8 @@ class Worker {
   // Flushes, then renames, the files of the batch, then flushes the
   // directories that got new names.
   void commit();
+  // The new names, and the directories made, on disk too.
+  void flush_held();
   void discard(Workspace::Pending& p);
   // An operation that a scanner or indexer may hold up for a moment, retried.
   template <class Op>

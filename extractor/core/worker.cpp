@@ -235,14 +235,18 @@ void Worker::commit() {
     x_.settle(p.index, Outcome::unpacked);
   }
   pending_ = 0;
-  // The new names, and the directories made, on disk too.
   current_ = entry;
   index_ = index;
-  if (n_held_ && !x_.full_.load() && (e = flush_each_device(host, held_, n_held_, true)) != 0) {
+  flush_held();
+}
+
+void Worker::flush_held() {
+  Err e;
+  if (n_held_ && !x_.full_.load() && (e = flush_each_device(x_.host_, held_, n_held_, true)) != 0) {
     // Not one entry's failure: the names of all in the batch may be lost.
     if (check_space(e)) {
       char text[256];
-      host.error_text(e, text, sizeof text);
+      x_.host_.error_text(e, text, sizeof text);
       Line l;
       l << kProg << current_ << ": cannot write the directory: " << std::string_view(text) << "\n";
       x_.rep_.error(l.view());
