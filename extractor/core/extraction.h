@@ -51,6 +51,7 @@ struct Workspace {
   static constexpr size_t kBatch = 64;
   struct Pending {
     Handle dir, f;
+    uint64_t index;  // the entry's place in the archive
     uint64_t size;
     size_t leaf_at;  // where the file's own name starts in rel
     char temp[kTempNameLen + 1];
@@ -73,8 +74,9 @@ constexpr unsigned kMostWorkspaces = Host::kMostThreads;
 // names for one file, a file where another entry needs a directory), which
 // is then unpacked strictly in its own order. Otherwise workers take entries
 // in any order, the largest first. With more than one, `src` is read from
-// several threads at once; `rep` is still called by one at a time, and lines
-// about separate entries may come in any order.
+// several threads at once; `rep` is still called by one at a time, and the
+// lines about the entries come in archive order all the same, the summary
+// last.
 int extract(Host& host, zip::Source& src, std::string_view target, const ExtractOptions& opt,
             Workspace* const* ws, unsigned count, Reporter& rep, Totals* totals = nullptr);
 

@@ -98,12 +98,12 @@ int Extraction::unpack_all(unsigned workers) {
   }
   crew[0]->run();
   for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
+  say_the_rest();
   for (unsigned i = 0; i < workers; ++i) {
     const Totals& w = crew[i]->totals();
-    t_.files += w.files;
+    // Entries are counted as they are settled; bytes and directories'
+    // flushes by the workers.
     t_.bytes += w.bytes;
-    t_.skipped += w.skipped;
-    t_.dirs += w.dirs;
     t_.failed += w.failed;
   }
   if (stop_.load()) return kExitArchive;

@@ -19,7 +19,7 @@ void Worker::entry_error(std::string_view what, std::string_view detail, Err e) 
     l << ": " << std::string_view(text);
   }
   l << "\n";
-  x_.rep_.error(l.view());
+  x_.entry_error(index_, l.view());
 }
 
 bool Extraction::in_use(Err e) {
@@ -97,7 +97,7 @@ bool Worker::enter_dir(size_t len) {
         l << kProg << current_ << ": not unpacked: " << std::string_view(ws_.rel_, j)
           << (e == kErrLink ? " is a link, and no link below the target is followed\n"
                             : " is a short name of another file or directory\n");
-        x_.rep_.error(l.view());
+        x_.entry_error(index_, l.view());
       } else {
         entry_error("cannot create directory", "", e);
       }
@@ -181,7 +181,7 @@ void Worker::remove_leftovers() {
   l << kProg << (dir_len_ ? std::string_view(shown, shown_len) : std::string_view("."))
     << ": " << s.kept << (s.kept == 1 ? " leftover temporary" : " leftover temporaries")
     << " not removed (" << std::string_view(s.first) << ": " << std::string_view(text) << ")\n";
-  x_.rep_.error(l.view());
+  x_.entry_error(index_, l.view());
 }
 
 void Worker::discard(Workspace::Pending& p) {
@@ -194,6 +194,7 @@ void Worker::commit() {
   Host& host = x_.host_;
   // A commit may come in the middle of another entry: its name stays.
   const std::string_view entry = current_;
+  const uint64_t index = index_;
   char shown[sizeof shown_];
   Handle files[Workspace::kBatch];
   for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
@@ -203,16 +204,18 @@ void Worker::commit() {
       Workspace::Pending& p = ws_.pending_[i];
       if (e && check_space(e)) {
         current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
+        index_ = p.index;
         entry_error("cannot write", "", e);
       }
-      ++t_.failed;
       discard(p);
+      x_.settle(p.index, Outcome::failed);
     }
     pending_ = 0;
   }
   for (size_t i = 0; i < pending_; ++i) {
     Workspace::Pending& p = ws_.pending_[i];
     current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
+    index_ = p.index;
     const char* leaf = p.rel + p.leaf_at;
     e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
     if (e) {
@@ -223,40 +226,45 @@ void Worker::commit() {
       } else {
         entry_error("cannot replace file", "", e);
       }
-      ++t_.failed;
       discard(p);
+      x_.settle(p.index, Outcome::failed);
       continue;
     }
     host.close(p.f);
-    ++t_.files;
     t_.bytes += p.size;
-    if (x_.opt_.quiet == 0) {
-      Line l;
-      l << "   unpacked: " << current_ << "\n";
-      x_.rep_.info(l.view());
-    }
+    x_.settle(p.index, Outcome::unpacked);
   }
   pending_ = 0;
-  // The new names, and the directories made, on disk too.
-  if (n_held_ && !x_.full_.load() && (e = flush_each_device(host, held_, n_held_, true)) != 0) {
-    if (check_space(e)) entry_error("cannot write the directory", "", e);
+  current_ = entry;
+  index_ = index;
+  flush_held();
+}
+
+void Worker::flush_held() {
+  Err e;
+  if (n_held_ && !x_.full_.load() && (e = flush_each_device(x_.host_, held_, n_held_, true)) != 0) {
+    // Not one entry's failure: the names of all in the batch may be lost.
+    if (check_space(e)) {
+      char text[256];
+      x_.host_.error_text(e, text, sizeof text);
+      Line l;
+      l << kProg << current_ << ": cannot write the directory: " << std::string_view(text) << "\n";
+      x_.rep_.error(l.view());
+    }
     ++t_.failed;
   }
   const size_t n = n_held_;
   n_held_ = 0;
   for (size_t i = 0; i < n; ++i) release(held_[i]);
-  current_ = entry;
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
-  if (rel_len == 0) return true;  // the target itself
-  if (!enter_dir(rel_len)) return false;
-  ++t_.dirs;
-  if (x_.opt_.quiet == 0) {
-    Line l;
-    l << "  directory: " << current_ << "/\n";
-    x_.rep_.info(l.view());
+  if (rel_len == 0) {  // the target itself
+    x_.settle(index_, Outcome::nothing);
+    return true;
   }
+  if (!enter_dir(rel_len)) return false;
+  x_.settle(index_, Outcome::directory);
   return true;
 }
 
@@ -371,12 +379,7 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     }
     const Update u = judge_update(st, mtime, !e.has_unix_mtime, e.usize);
     if (u != Update::write) {
-      ++t_.skipped;
-      if (x_.opt_.quiet == 0) {
-        Line l;
-        l << (u == Update::same ? " up to date: " : " newer kept: ") << current_ << "\n";
-        x_.rep_.info(l.view());
-      }
+      x_.settle(index_, u == Update::same ? Outcome::up_to_date : Outcome::newer_kept);
       return true;
     }
   }
@@ -407,6 +410,7 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     discard(p);
     return false;
   }
+  p.index = index_;
   p.size = e.usize;
   p.leaf_at = leaf_at;
   std::memcpy(p.rel, ws_.rel_, rel_len);
@@ -415,20 +419,21 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
   return true;
 }
 
-void Worker::unpack(const zip::Entry& e) {
+void Worker::unpack(const zip::Entry& e, uint64_t index) {
+  index_ = index;
   size_t rel_len;
   Refusal r;
   Kind kind = classify(e, ws_.decoded_, sizeof ws_.decoded_, ws_.rel_, sizeof ws_.rel_, &rel_len, &r);
   if (kind == Kind::refused) {
     // Pass one let it through, so the archive changed in between.
     current_ = x_.display_name(e, ws_, shown_, sizeof shown_);
-    ++t_.failed;
     entry_error("refused", r.reason);
+    x_.settle(index, Outcome::failed);
     return;
   }
   current_ = {shown_, names::printable({ws_.rel_, rel_len}, shown_, sizeof shown_)};
   bool ok = kind == Kind::dir ? unpack_dir(rel_len) : unpack_file(e, rel_len);
-  if (!ok) ++t_.failed;
+  if (!ok) x_.settle(index, Outcome::failed);
 }
 
 void Extraction::changed(zip::Error err) {
@@ -464,7 +469,7 @@ void Worker::run() {
       x_.changed(done ? zip::Error::cd_count_mismatch : err);
       break;
     }
-    unpack(e);
+    unpack(e, index);
   }
   commit();
   leave_dir();

@@ -124,6 +124,8 @@ class Stub(unittest.TestCase):
         self.assertEqual((r.returncode, r.stderr.count(b"disk is full")), (1, 1), r.stderr[:2000])
         self.assertLessEqual(r.stderr.count(b"\n"), 2, r.stderr[:2000])
         self.assertEqual(list((disk / "t").glob(".rdz-*")), [])
+        missing = 3000 - len(list((disk / "t").iterdir()))  # never started or not finished
+        self.assertIn(b"ruduvizide: %d entries were not unpacked\n" % missing, r.stderr)
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "held_lines.h"
 #include "key_set.h"
 #include "message.h"
 #include "testutil.h"
@@ -52,6 +53,20 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
   EXPECT_TRUE(mark);
   EXPECT_EQ(s.put(10), KeySet::Put::added);
+}
+
+// Error lines behind a slow entry come back in archive order, each entry's
+// in the order they came, whatever order the workers hand them in.
+TEST(HeldLines, GiveBackEachEntrysLinesInItsTurn) {
+  HeldLines h;
+  for (const char* l : {"7a", "3a", "9", "3b", "1", "0", "7b", "5", "3c", "8"}) ASSERT_TRUE(h.keep(l[0] - '0', l));
+  std::string out;
+  for (uint64_t i = 0; i < 10; ++i) {
+    for (std::string_view l; h.take(i, &l);) out += std::string(l) + " ";
+  }
+  EXPECT_EQ(out, "0 1 3a 3b 3c 5 7a 7b 8 9 ");
+  std::string_view l;  // once all are out, the text starts over
+  EXPECT_TRUE(h.keep(4, "again") && !h.take(3, &l) && h.take(4, &l) && l == "again");
 }
 
 // A message longer than its buffer is cut, numbers too, never overrun.
