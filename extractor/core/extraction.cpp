@@ -179,6 +179,12 @@ int Extraction::unpack_and_report() {
 
 int Extraction::run(std::string_view target, Totals* totals) {
   int rc = open_and_check();
+  if (rc == kExitOk && !start_saying()) {
+    Line l;
+    l << kProg << "out of memory\n";
+    rep_.error(l.view());
+    rc = kExitInternal;
+  }
   if (rc == kExitOk) rc = prepare_target(target) ? unpack_and_report() : kExitTarget;
   if (totals) *totals = t_;
   return rc;

@@ -53,8 +53,8 @@ struct Workspace {
   static constexpr uint64_t kBatchBytes = 16 << 20;
   struct Pending {
     Handle dir, f;
+    uint64_t index;  // the entry's place in the archive
     uint64_t size;
-    uint64_t index;  // the entry's, in the archive
     size_t leaf_at;  // where the file's own name starts in rel
     char temp[kTempNameLen + 1];
     char rel[names::kMaxName + 1];

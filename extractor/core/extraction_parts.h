@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "extraction.h"
+#include "held_lines.h"
 #include "key_set.h"
 #include "may_land_on_one_file.h"
 #include "names_given_twice.h"
@@ -89,6 +90,16 @@ class Flusher {
   Totals t_;
 };
 
+// What became of one entry in pass two; every entry gets one.
+enum class Outcome : uint8_t {
+  unpacked,    // a file, in place
+  directory,   // a directory, in place
+  up_to_date,  // -u: the file there is the entry's
+  newer_kept,  // -u: the file there is newer, and stays
+  failed,      // not in place; its error lines say why
+  nothing,     // names the target itself: nothing to do, nothing to say
+};
+
 // What all workers share: the archive, the target, the options, and the
 // order in which they take entries.
 class Extraction {
@@ -98,7 +109,14 @@ class Extraction {
       : host_(host), src_(src), opt_(opt),
         ws_(ws), count_(count < kMostWorkspaces ? count : kMostWorkspaces), rep_(rep, host) {}
 
+  ~Extraction();
   int run(std::string_view target, Totals* totals);
+
+  // Every line about one entry goes through these two, from whichever thread
+  // learns it. An entry is settled exactly once; its error lines (whole,
+  // each ending in a newline) come before that.
+  void settle(uint64_t index, Outcome o);
+  void entry_error(uint64_t index, std::string_view line);
 
  private:
   friend class Worker;
@@ -142,6 +160,23 @@ class Extraction {
   void changed(zip::Error err);
   std::string_view display_name(const zip::Entry& e, Workspace& ws, char* shown, size_t cap);
 
+  // What says an entry's line after its worker moved on: the name read
+  // again from the central directory, in archive order. Under the host lock.
+  struct Says;
+  Says* says_ = nullptr;
+  bool start_saying();
+  std::string_view name_of(uint64_t index);
+  void say(uint64_t index, Outcome o);
+  // Says the lines of the entries settled at the front, up to the first
+  // not; to the end once the workers are done, counting those never started.
+  void say_settled(bool to_the_end);
+  void say_the_rest();
+  // What became of each entry, once settled: a byte each, for the whole run.
+  static constexpr uint8_t kUnsettled = 0xFF;
+  uint8_t* outcome_ = nullptr;
+  uint64_t front_ = 0;  // every entry before it is settled and said
+  HeldLines held_;      // error lines of entries behind the front
+
   Host& host_;
   zip::Source& src_;
   const ExtractOptions& opt_;
@@ -163,9 +198,9 @@ class Extraction {
   void out_of_space();
   // False when `e` is a full disk: then the whole extraction stops.
   bool check_space(Err e);
-  // A line about one entry, shown as `name`.
-  void entry_error(std::string_view name, std::string_view what, std::string_view detail,
-                   Err e = 0);
+  // A line about entry `index`, shown as `name`.
+  void error_line(uint64_t index, std::string_view name, std::string_view what,
+                  std::string_view detail, Err e = 0);
   // An operation that a scanner or indexer may hold up for a moment, retried.
   template <class Op>
   Err patiently(Op op);
@@ -236,7 +271,7 @@ class Worker {
   const Totals& totals() const { return t_; }
 
  private:
-  void unpack(const zip::Entry& e);
+  void unpack(const zip::Entry& e, uint64_t index);
   bool unpack_file(const zip::Entry& e, size_t rel_len);
   bool unpack_dir(size_t rel_len);
   // Creates a temporary of this run's in dir_ for `p`; reports a failure.
@@ -277,10 +312,10 @@ class Worker {
   Window win_;
   Totals t_;
   std::string_view current_;  // the entry being worked on, for messages
+  uint64_t index_ = 0;        // and its place in the archive
   Handle dir_ = kNoHandle;
   size_t dir_len_ = 0;        // of ws_.dir_rel_
   Batch* batch_ = nullptr;  // being filled
-  uint64_t index_ = 0;      // of the entry being worked on
   uint64_t written_back_ = 0;
   char shown_[512];
 };

@@ -53,42 +53,46 @@ void Flusher::give_back(Batch* b) {
 void Flusher::fail(Workspace::Pending& p, Err e) {
   if (e && x_.check_space(e)) {
     char shown[512];
-    x_.entry_error({shown, names::printable(p.rel, shown, sizeof shown)}, "cannot write", "", e);
+    x_.error_line(p.index, {shown, names::printable(p.rel, shown, sizeof shown)}, "cannot write",
+                  "", e);
   }
-  ++t_.failed;
   x_.discard(p);
+  x_.settle(p.index, Outcome::failed);
 }
 
 void Flusher::dir_error(const Batch& b, Err e) {
-  if (x_.check_space(e)) x_.entry_error(b.dir_entry, "cannot write the directory", "", e);
+  // Not one entry's failure: the names of all in the batch may be lost.
+  if (x_.check_space(e)) {
+    char text[256];
+    x_.host_.error_text(e, text, sizeof text);
+    Line l;
+    l << kProg << std::string_view(b.dir_entry) << ": cannot write the directory: "
+      << std::string_view(text) << "\n";
+    x_.rep_.error(l.view());
+  }
   ++t_.failed;
 }
 
 void Flusher::rename(Workspace::Pending& p) {
   Host& host = x_.host_;
-  char shown[512];
-  const std::string_view name(shown, names::printable(p.rel, shown, sizeof shown));
   const char* leaf = p.rel + p.leaf_at;
   const Err e = x_.patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
   if (e) {
-    x_.entry_error(name, "cannot replace file",
-                   x_.in_use(e) ? "it is in use: a library stays locked while a running program "
-                                  "has it loaded; close the programs that use the libraries, "
-                                  "then run again"
-                                : "",
-                   e);
-    ++t_.failed;
+    char shown[512];
+    const std::string_view name(shown, names::printable(p.rel, shown, sizeof shown));
+    x_.error_line(p.index, name, "cannot replace file",
+                  x_.in_use(e) ? "it is in use: a library stays locked while a running program "
+                                 "has it loaded; close the programs that use the libraries, "
+                                 "then run again"
+                               : "",
+                  e);
     x_.discard(p);
+    x_.settle(p.index, Outcome::failed);
     return;
   }
   host.close(p.f);
-  ++t_.files;
   t_.bytes += p.size;
-  if (x_.opt_.quiet == 0) {
-    Line l;
-    l << "   unpacked: " << name << "\n";
-    x_.rep_.info(l.view());
-  }
+  x_.settle(p.index, Outcome::unpacked);
 }
 
 // Whether every directory of `b` is on a file system whose file flush puts

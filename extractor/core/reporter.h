@@ -28,6 +28,8 @@ class SharedReporter final : public Reporter {
     HostLock hold(host_);
     to_.error(line);
   }
+  // For a caller that holds the host lock already and says several lines.
+  Reporter& held() { return to_; }
 
  private:
   Reporter& to_;

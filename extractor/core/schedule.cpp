@@ -116,11 +116,10 @@ void Extraction::put_big_first() {
   }
 }
 
+// Entries are counted as they are settled; bytes and directories' flushes
+// by the workers and the flusher.
 void Extraction::add(const Totals& w) {
-  t_.files += w.files;
   t_.bytes += w.bytes;
-  t_.skipped += w.skipped;
-  t_.dirs += w.dirs;
   t_.failed += w.failed;
 }
 
@@ -147,6 +146,7 @@ int Extraction::unpack_all(unsigned workers) {
   crew[0]->run();
   for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
   if (flusher_thread_) host_.join_thread(kFlusherSlot);
+  say_the_rest();
   add(flusher_.totals());
   for (unsigned i = 0; i < t_.workers; ++i) add(crew[i]->totals());
   if (stop_.load()) return kExitArchive;

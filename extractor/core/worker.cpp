@@ -9,8 +9,8 @@
 
 namespace rdz {
 
-void Extraction::entry_error(std::string_view name, std::string_view what,
-                             std::string_view detail, Err e) {
+void Extraction::error_line(uint64_t index, std::string_view name, std::string_view what,
+                            std::string_view detail, Err e) {
   Line l;
   l << kProg << name << ": " << what;
   if (!detail.empty()) l << ": " << detail;
@@ -20,11 +20,11 @@ void Extraction::entry_error(std::string_view name, std::string_view what,
     l << ": " << std::string_view(text);
   }
   l << "\n";
-  rep_.error(l.view());
+  entry_error(index, l.view());
 }
 
 void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
-  x_.entry_error(current_, what, detail, e);
+  x_.error_line(index_, current_, what, detail, e);
 }
 
 bool Extraction::in_use(Err e) {
@@ -85,7 +85,7 @@ bool Worker::enter_dir(size_t len) {
         l << kProg << current_ << ": not unpacked: " << std::string_view(ws_.rel_, j)
           << (e == kErrLink ? " is a link, and no link below the target is followed\n"
                             : " is a short name of another file or directory\n");
-        x_.rep_.error(l.view());
+        x_.entry_error(index_, l.view());
       } else {
         entry_error("cannot create directory", "", e);
       }
@@ -179,7 +179,7 @@ void Worker::remove_leftovers() {
   l << kProg << (dir_len_ ? std::string_view(shown, shown_len) : std::string_view("."))
     << ": " << s.kept << (s.kept == 1 ? " leftover temporary" : " leftover temporaries")
     << " not removed (" << std::string_view(s.first) << ": " << std::string_view(text) << ")\n";
-  x_.rep_.error(l.view());
+  x_.entry_error(index_, l.view());
 }
 
 void Extraction::discard(Workspace::Pending& p) {
@@ -252,14 +252,12 @@ void Worker::hand_over() {
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
-  if (rel_len == 0) return true;  // the target itself
-  if (!enter_dir(rel_len)) return false;
-  ++t_.dirs;
-  if (x_.opt_.quiet == 0) {
-    Line l;
-    l << "  directory: " << current_ << "/\n";
-    x_.rep_.info(l.view());
+  if (rel_len == 0) {  // the target itself
+    x_.settle(index_, Outcome::nothing);
+    return true;
   }
+  if (!enter_dir(rel_len)) return false;
+  x_.settle(index_, Outcome::directory);
   return true;
 }
 
@@ -386,12 +384,7 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
     }
     const Update u = judge_update(st, mtime, !e.has_unix_mtime, e.usize);
     if (u != Update::write) {
-      ++t_.skipped;
-      if (x_.opt_.quiet == 0) {
-        Line l;
-        l << (u == Update::same ? " up to date: " : " newer kept: ") << current_ << "\n";
-        x_.rep_.info(l.view());
-      }
+      x_.settle(index_, u == Update::same ? Outcome::up_to_date : Outcome::newer_kept);
       return true;
     }
   }
@@ -433,20 +426,21 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
   return true;
 }
 
-void Worker::unpack(const zip::Entry& e) {
+void Worker::unpack(const zip::Entry& e, uint64_t index) {
+  index_ = index;
   size_t rel_len;
   Refusal r;
   Kind kind = classify(e, ws_.decoded_, sizeof ws_.decoded_, ws_.rel_, sizeof ws_.rel_, &rel_len, &r);
   if (kind == Kind::refused) {
     // Pass one let it through, so the archive changed in between.
     current_ = x_.display_name(e, ws_, shown_, sizeof shown_);
-    ++t_.failed;
     entry_error("refused", r.reason);
+    x_.settle(index, Outcome::failed);
     return;
   }
   current_ = {shown_, names::printable({ws_.rel_, rel_len}, shown_, sizeof shown_)};
   bool ok = kind == Kind::dir ? unpack_dir(rel_len) : unpack_file(e, rel_len);
-  if (!ok) ++t_.failed;
+  if (!ok) x_.settle(index, Outcome::failed);
 }
 
 void Extraction::changed(zip::Error err) {
@@ -484,8 +478,7 @@ void Worker::run() {
       x_.changed(done ? zip::Error::cd_count_mismatch : err);
       break;
     }
-    index_ = index;
-    unpack(e);
+    unpack(e, index);
   }
   // The last batch goes as it is; the worker is done once all are back.
   send();
