@@ -68,7 +68,6 @@ struct Workspace {
     Handle dirs[kBatch];
     size_t n_dirs = 0;
     // The entry that last held a directory here, named if flushing fails.
-    uint64_t dir_index = 0;
     char dir_entry[512];
     bool out = false;   // with the flusher; under the host's lock
     bool busy = false;  // the worker's own view: filling, or not yet taken back

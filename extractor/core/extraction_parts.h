@@ -73,14 +73,14 @@ class Flusher {
   void fail(Workspace::Pending& p, Err e);
   void rename(Workspace::Pending& p);
   void dir_error(const Batch& b, Err e);
-  // Gives `b` back to its worker, with the host's lock held.
+  // Gives `b` back to its worker, which may be waiting for it.
   void give_back(Batch* b);
 
   Extraction& x_;
   // Under the host's lock.
   Batch* queued_[kMostBatches];
   size_t n_queued_ = 0;
-  unsigned working_ = 0, starving_ = 0;
+  int working_ = 0, starving_ = 0;  // workers running, and waiting for a batch
   // The flusher's own: renamed, their directories waiting for a flush.
   Batch* waiting_[kMostBatches];
   size_t n_waiting_ = 0;
@@ -149,7 +149,6 @@ class Extraction {
   unsigned start_flusher(unsigned workers);
   static constexpr unsigned kFlusherSlot = Host::kMostThreads - 1;
   void put_big_first();
-  void add(const Totals& w);
   // Entries a worker has claimed and not yet taken: [next, end).
   struct Run {
     uint64_t next = 0, end = 0;
@@ -268,7 +267,6 @@ class Worker {
 
   static void enter(void* self) { static_cast<Worker*>(self)->run(); }
   void run();
-  const Totals& totals() const { return t_; }
 
  private:
   void unpack(const zip::Entry& e, uint64_t index);
@@ -301,8 +299,9 @@ class Worker {
   void send();
   bool any_out() const;
   void wait_for_batches();
-  // Takes back what the flusher gave back, closing what no batch holds.
-  bool take_back(bool wait);
+  // Takes back what the flusher gave back, closing what no batch holds;
+  // with a flusher thread, waits for one at least.
+  bool take_back();
   // Writes to `out`, at `at`; starts writing a large file back as it grows.
   Err write(Handle out, const void* p, size_t n, uint64_t at);
   void entry_error(std::string_view what, std::string_view detail, Err e = 0);
@@ -310,13 +309,12 @@ class Worker {
   Extraction& x_;
   Workspace& ws_;
   Window win_;
-  Totals t_;
   std::string_view current_;  // the entry being worked on, for messages
   uint64_t index_ = 0;        // and its place in the archive
   Handle dir_ = kNoHandle;
   size_t dir_len_ = 0;        // of ws_.dir_rel_
-  Batch* batch_ = nullptr;  // being filled
-  uint64_t written_back_ = 0;
+  Batch* batch_ = nullptr;    // being filled
+  uint64_t written_back_ = 0;  // of the file being written
   char shown_[512];
 };
 

@@ -116,13 +116,6 @@ void Extraction::put_big_first() {
   }
 }
 
-// Entries are counted as they are settled; bytes and directories' flushes
-// by the workers and the flusher.
-void Extraction::add(const Totals& w) {
-  t_.bytes += w.bytes;
-  t_.failed += w.failed;
-}
-
 int Extraction::unpack_all(unsigned workers) {
   workers_ = start_flusher(size_batches(workers < kFlusherSlot ? workers : kFlusherSlot));
   put_big_first();
@@ -147,8 +140,10 @@ int Extraction::unpack_all(unsigned workers) {
   for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
   if (flusher_thread_) host_.join_thread(kFlusherSlot);
   say_the_rest();
-  add(flusher_.totals());
-  for (unsigned i = 0; i < t_.workers; ++i) add(crew[i]->totals());
+  // Entries are counted as they are settled; bytes and directories' flushes
+  // by the flusher.
+  t_.bytes += flusher_.totals().bytes;
+  t_.failed += flusher_.totals().failed;
   if (stop_.load()) return kExitArchive;
   if (full_.load()) return kExitEntries;
   return t_.failed ? kExitEntries : kExitOk;

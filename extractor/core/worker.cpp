@@ -126,7 +126,6 @@ void Worker::hold(Handle d) {
   }
   if (batch_->n_dirs == x_.batch_dirs_) hand_over();
   batch_->dirs[batch_->n_dirs++] = d;
-  batch_->dir_index = index_;
   const size_t n = current_.size() < sizeof batch_->dir_entry ? current_.size()
                                                               : sizeof batch_->dir_entry - 1;
   std::memcpy(batch_->dir_entry, current_.data(), n);
@@ -187,14 +186,14 @@ void Extraction::discard(Workspace::Pending& p) {
   patiently([&] { return host_.remove_file(p.dir, p.temp); });
 }
 
-bool Worker::take_back(bool wait) {
+bool Worker::take_back() {
   Batch* back[Workspace::kRing];
   size_t n = 0;
   {
     HostLock lock(x_.host_);
     // A flusher with nothing queued flushes the directories it holds back
     // once someone waits for their batch.
-    const bool waits = wait && x_.flusher_thread_;
+    const bool waits = x_.flusher_thread_;
     if (waits) x_.flusher_.starving(1), x_.host_.notify_all();
     while (true) {
       for (Batch& b : ws_.ring_) {
@@ -237,7 +236,7 @@ bool Worker::any_out() const {
 // Without a thread of its own, the flusher runs in the one worker, when it
 // must: all batches are out.
 void Worker::wait_for_batches() {
-  if (!take_back(true) && !x_.flusher_thread_) x_.flusher_.step();
+  if (!take_back() && !x_.flusher_thread_) x_.flusher_.step();
 }
 
 void Worker::hand_over() {
