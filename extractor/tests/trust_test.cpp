@@ -131,7 +131,7 @@ class CrashingHost final : public Host {
   Err create_new(Handle d, const char* name, Handle* f) override {
     auto g = guard();
     if (swept > 0) return --swept, kMissing;  // another run's sweep came first
-    const auto until = clock::now() + std::chrono::seconds(5);
+    const auto until = clock::now() + std::chrono::seconds(20);
     while (made[std::this_thread::get_id()] + 1 == gate && !flushed && clock::now() < until) pause(g, 1);
     if (nodes[d].names.count(name)) return kExists;
     if (Err e = step()) return e;
@@ -146,7 +146,7 @@ class CrashingHost final : public Host {
   Err set_mtime(Handle, int64_t) override { auto g = guard(); return step(); }
   Err flush_files(const Handle* f, size_t n) override {
     auto g = guard();
-    for (auto until = clock::now() + std::chrono::seconds(5); clock::now() < until && gate > 0;) {
+    for (auto until = clock::now() + std::chrono::seconds(20); clock::now() < until && gate > 0;) {
       bool both = made.size() == 2;
       for (auto& [who, files] : made) both = both && files >= 2 * gate;
       if (both) gate = -gate;
