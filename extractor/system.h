@@ -100,6 +100,8 @@ class NativeHost final : public Host {
   Err write_all(Handle f, const void* buf, size_t n) override;
   Err set_mtime(Handle f, int64_t unix_seconds) override;
   Err flush_files(const Handle* f, size_t n) override;
+  bool flush_covers_names(Handle h) override;
+  void start_writeback(Handle f, uint64_t offset, uint64_t len) override;
   Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
   Err close(Handle f) override;
   Err remove_file(Handle dir, const char* name) override;
@@ -116,6 +118,9 @@ class NativeHost final : public Host {
   // which would bring the C++ exception machinery into the program.
   void lock() override;
   void unlock() override;
+  void wait() override;
+  void notify_all() override;
+  size_t reserve_handles(size_t want) override;
 
  private:
   struct Thread {
@@ -132,6 +137,7 @@ class NativeHost final : public Host {
   bool flush_;
   Thread threads_[kMostThreads];
   alignas(8) unsigned char mutex_[64];
+  alignas(8) unsigned char cond_[64];
 };
 
 }  // namespace rdz::sys

@@ -11,6 +11,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -253,14 +254,19 @@ Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), vo
   return 0;
 }
 
+// Stand-in until the file system's type decides: whether syncfs on the file
+// system of `fd` reaches its storage (FUSE, for one, never passes it on).
+static bool syncfs_reaches_storage(int) { return true; }
+
 // Linux flushes a whole file system in one call, one journal commit for a
-// batch of files or directories; elsewhere each is flushed, once all were
-// written, so that the disk has had them all to write back meanwhile.
+// batch of files or directories, where that call reaches the storage;
+// elsewhere each is flushed, once all were written, so that the disk has had
+// them all to write back meanwhile.
 static Err flush_all(const Handle* h, size_t n, bool data_only) {
-#ifdef __linux__
-  (void)data_only;
-  if (n > 1) return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
-#endif
+  if (n == 0) return 0;
+  if (syncfs_reaches_storage(fd_of(h[0])) && (n > 1 || data_only)) {
+    return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
+  }
   for (size_t i = 0; i < n; ++i) {
     if ((data_only ? ::fdatasync(fd_of(h[i])) : ::fsync(fd_of(h[i]))) != 0) return errno;
   }
@@ -275,6 +281,42 @@ Err NativeHost::flush_files(const Handle* f, size_t n) {
   return flush_ ? flush_all(f, n, true) : 0;
 }
 
+// flush_files flushes the whole file system there, names and all.
+bool NativeHost::flush_covers_names(Handle h) { return syncfs_reaches_storage(fd_of(h)); }
+
+void NativeHost::start_writeback(Handle f, uint64_t offset, uint64_t len) {
+  if (flush_) {
+    ::sync_file_range(fd_of(f), static_cast<off_t>(offset), static_cast<off_t>(len),
+                      SYNC_FILE_RANGE_WRITE);
+  }
+}
+
+size_t NativeHost::reserve_handles(size_t want) {
+  // The soft limit is a default, not the user's choice: take what the hard
+  // one allows.
+  struct rlimit rl;
+  if (::getrlimit(RLIMIT_NOFILE, &rl) != 0) return want;
+  if (rl.rlim_cur < rl.rlim_max) {
+    rlim_t soft = rl.rlim_cur;
+    rl.rlim_cur = rl.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &rl) != 0) rl.rlim_cur = soft;
+  }
+  // Descriptors are handed out lowest first: this one is where the workers'
+  // start.
+  const int low = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (low == -1) return 0;
+  const rlim_t room = rl.rlim_cur > static_cast<rlim_t>(low) ? rl.rlim_cur - low : 0;
+  const size_t got = room < want ? static_cast<size_t>(room) : want;
+  // Linux grows a process's descriptor table when a descriptor past its end
+  // is opened, and, once threads share it, stalls them all meanwhile: grow it
+  // now, to the highest the workers will need.
+  if (got > 1) {
+    const int high = ::dup2(low, low + static_cast<int>(got) - 1);
+    if (high != -1) ::close(high);
+  }
+  ::close(low);
+  return got;
+}
 Err NativeHost::stat(Handle dir, const char* name, Stat* out) {
   struct ::stat st;
   if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -360,18 +402,29 @@ unsigned processor_count() {
 
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 
+static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 8);
+
 NativeHost::NativeHost(bool flush) : flush_(flush) {
   new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
+  new (cond_) pthread_cond_t(PTHREAD_COND_INITIALIZER);
 }
 
 NativeHost::~NativeHost() {
   for (unsigned i = 0; i < kMostThreads; ++i) join_thread(i);
+  ::pthread_cond_destroy(reinterpret_cast<pthread_cond_t*>(cond_));
   ::pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(mutex_));
 }
 
 // A default mutex fails only when misused, which these few callers do not do.
 void NativeHost::lock() { ::pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
 void NativeHost::unlock() { ::pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(mutex_)); }
+
+void NativeHost::wait() {
+  ::pthread_cond_wait(reinterpret_cast<pthread_cond_t*>(cond_),
+                      reinterpret_cast<pthread_mutex_t*>(mutex_));
+}
+
+void NativeHost::notify_all() { ::pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(cond_)); }
 
 static_assert(sizeof(pthread_t) <= sizeof(intptr_t));
 

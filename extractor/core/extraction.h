@@ -46,9 +46,11 @@ struct Workspace {
   z_stream z_{};
   bool inflate_ready_ = false;
 
-  // Files written and not yet flushed and renamed: flushing them together
-  // costs the disk far less than one by one.
+  // Files written and not yet flushed and renamed, handed to the flusher in
+  // batches: flushing them together costs the disk far less than one by one.
+  // A batch goes at this many files or bytes, whichever comes first.
   static constexpr size_t kBatch = 64;
+  static constexpr uint64_t kBatchBytes = 16 << 20;
   struct Pending {
     Handle dir, f;
     uint64_t index;  // the entry's place in the archive
@@ -56,7 +58,24 @@ struct Workspace {
     size_t leaf_at;  // where the file's own name starts in rel
     char temp[kTempNameLen + 1];
     char rel[names::kMaxName + 1];
-  } pending_[kBatch];
+  };
+  // One batch: its files, and the directories that get new names with it,
+  // which stay open until those names are on disk.
+  struct Batch {
+    Pending files[kBatch];
+    size_t n = 0;
+    uint64_t bytes = 0;
+    Handle dirs[kBatch];
+    size_t n_dirs = 0;
+    // The entry that last held a directory here, named if flushing fails.
+    char dir_entry[512];
+    bool out = false;   // with the flusher; under the host's lock
+    bool busy = false;  // the worker's own view: filling, or not yet taken back
+  };
+  // A worker fills one batch while the flusher has the others, and waits
+  // only when all are out.
+  static constexpr size_t kRing = 8;
+  Batch ring_[kRing];
 };
 
 // The most Workspaces one extraction puts to work, however many it is given:

@@ -33,8 +33,62 @@ inline uint64_t add_capped(uint64_t a, uint64_t b) {
 // for each file system among them: the host's flush may reach no further
 // than the file system of the first handle it is given. Reorders `h`.
 Err flush_each_device(Host& host, Handle* h, size_t n, bool dirs);
+// One flush per file system for the files `f`, which also puts on disk the
+// directories `d` on each file system where the host's file flush covers
+// names; the other directories are flushed by themselves. Reorders both.
+Err flush_round(Host& host, Handle* f, size_t nf, Handle* d, size_t nd);
 
 class Worker;
+class Extraction;
+using Batch = Workspace::Batch;
+
+// The one thread that puts the workers' batches on disk. Each round takes
+// every batch queued by every worker: one flush per file system for all
+// their files (and for the names the round before made), then the renames.
+// A batch goes back to its worker, with its directories, once a flush after
+// its renames has run; so every file's data is on disk before its rename,
+// and every directory after its renames.
+class Flusher {
+ public:
+  explicit Flusher(Extraction& x) : x_(x) {}
+  static void enter(void* self) { static_cast<Flusher*>(self)->run(); }
+  // Rounds until every worker has ended and has its batches back.
+  void run();
+  // One round with whatever is queued; a round with nothing queued flushes
+  // the directories still waiting. For a run without a flusher thread.
+  void step();
+  // With the host's lock held.
+  void queue(Batch* b);
+  void worker_starts() { ++working_; }
+  void worker_ends() { --working_; }
+  // A worker waits for a batch to come back (+1) or no longer (-1).
+  void starving(int d) { starving_ += d; }
+  const Totals& totals() const { return t_; }
+
+ private:
+  static constexpr size_t kMostBatches = kMostWorkspaces * Workspace::kRing;
+  // What the workers queued, into `now`; with the host's lock held.
+  size_t take(Batch** now);
+  void round(Batch* const* now, size_t n);
+  void fail(Workspace::Pending& p, Err e);
+  void rename(Workspace::Pending& p);
+  void dir_error(const Batch& b, Err e);
+  // Gives `b` back to its worker, which may be waiting for it.
+  void give_back(Batch* b);
+
+  Extraction& x_;
+  // Under the host's lock.
+  Batch* queued_[kMostBatches];
+  size_t n_queued_ = 0;
+  int working_ = 0, starving_ = 0;  // workers running, and waiting for a batch
+  // The flusher's own: renamed, their directories waiting for a flush.
+  Batch* waiting_[kMostBatches];
+  size_t n_waiting_ = 0;
+  Handle files_[kMostBatches * Workspace::kBatch];
+  Handle dirs_[kMostBatches * Workspace::kBatch];
+  Err failed_ = 0;  // the first failed flush; nothing is renamed after it
+  Totals t_;
+};
 
 // What became of one entry in pass two; every entry gets one.
 enum class Outcome : uint8_t {
@@ -69,6 +123,7 @@ class Extraction {
 
  private:
   friend class Worker;
+  friend class Flusher;
 
   // Entries worth starting with, so that a long one does not end up alone
   // on one processor at the end while the others wait.
@@ -90,6 +145,13 @@ class Extraction {
   bool prepare_target(std::string_view target);
   // Pass two: the workers take entries until none is left.
   int unpack_all(unsigned workers);
+  // Reserves the handles the workers may hold and sizes their batches to
+  // them; fewer workers when even small batches would not fit.
+  unsigned size_batches(unsigned workers);
+  // Starts the flusher's thread, or leaves the flushing to the one worker.
+  unsigned start_flusher(unsigned workers);
+  static constexpr unsigned kFlusherSlot = Host::kMostThreads - 1;
+  void put_big_first();
   // Entries a worker has claimed and not yet taken: [next, end).
   struct Run {
     uint64_t next = 0, end = 0;
@@ -136,6 +198,15 @@ class Extraction {
   KeySet swept_{swept_slots_, kSwept};
   bool first_sweep(std::string_view rel);
   void out_of_space();
+  // False when `e` is a full disk: then the whole extraction stops.
+  bool check_space(Err e);
+  // A line about entry `index`, shown as `name`.
+  void error_line(uint64_t index, std::string_view name, std::string_view what,
+                  std::string_view detail, Err e = 0);
+  // An operation that a scanner or indexer may hold up for a moment, retried.
+  template <class Op>
+  Err patiently(Op op);
+  void discard(Workspace::Pending& p);
 
   // What the run may still spend waiting for files held for a moment, all
   // workers together: a local user who holds files open must not be able to
@@ -165,8 +236,32 @@ class Extraction {
   std::atomic<uint64_t> next_{0};
   std::atomic<bool> stop_{false};
   std::atomic<bool> full_{false};
+  std::atomic<bool> flush_failed_{false};  // nothing more is worth writing
   unsigned workers_ = 1;
+  Flusher flusher_{*this};
+  bool flusher_thread_ = false;
+  // What each worker may hold, within the handles reserved.
+  size_t ring_ = Workspace::kRing, batch_files_ = Workspace::kBatch,
+         batch_dirs_ = Workspace::kBatch;
 };
+
+template <class Op>
+Err Extraction::patiently(Op op) {
+  // An antivirus or indexer holds a fresh file for a few milliseconds; a
+  // program that loaded a library holds it until it ends. Wait out the first
+  // kind, an eighth of a second a file and a second a run at most, and
+  // report the second.
+  constexpr int kTries = 7;
+  unsigned delay_ms = 2;
+  for (int i = 1;; ++i, delay_ms *= 2) {
+    Err e = op();
+    if (e == 0 || i == kTries) return e;
+    const unsigned ms = wait_for(e, delay_ms);
+    if (ms == 0) return e;
+    host_.sleep_ms(ms);
+  }
+}
+
 
 // One thread's share of pass two, with its own Workspace.
 class Worker {
@@ -175,7 +270,6 @@ class Worker {
 
   static void enter(void* self) { static_cast<Worker*>(self)->run(); }
   void run();
-  const Totals& totals() const { return t_; }
 
  private:
   void unpack(const zip::Entry& e, uint64_t index);
@@ -193,7 +287,8 @@ class Worker {
   // component at a time from the target, following no link.
   bool enter_dir(size_t len);
   void leave_dir();
-  // Directories to flush at the next commit stay open until then.
+  // Directories that got new names stay open, in the batch that flushes
+  // them, until those names are on disk.
   bool held(Handle d) const;
   void hold(Handle d);
   // Closes `d` unless the worker still needs it.
@@ -201,31 +296,28 @@ class Worker {
   void remove_leftovers();
   struct Sweep;
   static void leftover(void* sweep, const char* name);
-  // Flushes, then renames, the files of the batch, then flushes the
-  // directories that got new names.
-  void commit();
-  // The new names, and the directories made, on disk too.
-  void flush_held();
-  void discard(Workspace::Pending& p);
-  // An operation that a scanner or indexer may hold up for a moment, retried.
-  template <class Op>
-  Err patiently(Op op);
-  // False when `e` is a full disk: then the whole extraction stops.
-  bool check_space(Err e);
+  // Hands the batch being filled to the flusher and takes an empty one,
+  // waiting while all are out.
+  void hand_over();
+  void send();
+  bool any_out() const;
+  void wait_for_batches();
+  // Takes back what the flusher gave back, closing what no batch holds;
+  // with a flusher thread, waits for one at least.
+  bool take_back();
+  // Writes to `out`, at `at`; starts writing a large file back as it grows.
+  Err write(Handle out, const void* p, size_t n, uint64_t at);
   void entry_error(std::string_view what, std::string_view detail, Err e = 0);
 
   Extraction& x_;
   Workspace& ws_;
   Window win_;
-  Totals t_;
   std::string_view current_;  // the entry being worked on, for messages
   uint64_t index_ = 0;        // and its place in the archive
   Handle dir_ = kNoHandle;
   size_t dir_len_ = 0;        // of ws_.dir_rel_
-  size_t pending_ = 0;
-  static constexpr size_t kHeld = 2 * Workspace::kBatch;
-  Handle held_[kHeld];
-  size_t n_held_ = 0;
+  Batch* batch_ = nullptr;    // being filled
+  uint64_t written_back_ = 0;  // of the file being written
   char shown_[512];
 };
 

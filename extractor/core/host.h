@@ -110,6 +110,14 @@ class Host {
   // Puts the data of the `n` files, all on one file system (device_of), on
   // disk; the first failure is returned.
   virtual Err flush_files(const Handle* f, size_t n) = 0;
+  // Whether flush_files on the file system of the file or directory `h`
+  // puts every name made there on disk too (one flush of the whole file
+  // system), so that no directory there needs a flush of its own.
+  virtual bool flush_covers_names(Handle h) = 0;
+  // Asks the system to start writing `len` bytes of `f` from `offset` to the
+  // disk now, without waiting: a large file's flush then finds little left
+  // to do. A hint; nothing depends on it.
+  virtual void start_writeback(Handle f, uint64_t offset, uint64_t len) = 0;
   // Gives the file `f`, created as `temp` in `dir`, the name `final`
   // there, replacing a file of that name.
   virtual Err rename_over(Handle dir, Handle f, const char* temp, const char* final) = 0;
@@ -144,6 +152,14 @@ class Host {
   // One lock, for what the threads share.
   virtual void lock() = 0;
   virtual void unlock() = 0;
+  // With the lock held: gives it up until notify_all is called, then takes
+  // it again. May return early; callers check what they wait for.
+  virtual void wait() = 0;
+  virtual void notify_all() = 0;
+  // Makes room for `want` more open handles before the threads start, so
+  // that opening files later never has to grow what holds them; returns how
+  // many more this process may hold open, at most `want`.
+  virtual size_t reserve_handles(size_t want) = 0;
 
  protected:
   ~Host() = default;

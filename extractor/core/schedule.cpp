@@ -42,7 +42,8 @@ bool Extraction::is_first(uint64_t index) const {
 }
 
 bool Extraction::claim(Run* run, uint64_t* index) {
-  if (stop_.load(std::memory_order_relaxed) || full_.load(std::memory_order_relaxed)) {
+  if (stop_.load(std::memory_order_relaxed) || full_.load(std::memory_order_relaxed) ||
+      flush_failed_.load(std::memory_order_relaxed)) {
     return false;
   }
   if (n_first_) {
@@ -74,38 +75,75 @@ bool Extraction::claim(Run* run, uint64_t* index) {
   }
 }
 
-int Extraction::unpack_all(unsigned workers) {
-  workers_ = workers;
+unsigned Extraction::size_batches(unsigned workers) {
+  // Besides its batches, a worker holds the directory it walks down from,
+  // the next one, and one it lists.
+  constexpr size_t kWalk = 4;
+  const size_t got =
+      host_.reserve_handles(workers * (Workspace::kRing * 2 * Workspace::kBatch + kWalk));
+  // Fewer workers only when even two batches of one file each would not fit.
+  while (workers > 1 && got / workers < kWalk + 2 * 2) --workers;
+  const size_t each = got / workers > kWalk ? got / workers - kWalk : 0;
+  // Fewer batches first, then smaller ones.
+  ring_ = each / (2 * Workspace::kBatch);
+  ring_ = ring_ < 2 ? 2 : ring_ > Workspace::kRing ? Workspace::kRing : ring_;
+  batch_files_ = each / (2 * ring_);
+  batch_files_ = batch_files_ < 1 ? 1 : batch_files_ > Workspace::kBatch ? Workspace::kBatch
+                                                                         : batch_files_;
+  batch_dirs_ = batch_files_;
+  return workers;
+}
+
+unsigned Extraction::start_flusher(unsigned workers) {
+  flusher_.worker_starts();  // the calling thread's
+  flusher_thread_ = host_.start_thread(kFlusherSlot, &Flusher::enter, &flusher_) == 0;
+  // Without it, one worker does its own flushing.
+  return flusher_thread_ ? workers : 1;
+}
+
+void Extraction::put_big_first() {
   // Big entries first, in archive order, each worker's directory walk moving
   // only forward through them; unordered archives only.
   n_first_ = 0;
-  if (workers > 1) {
-    for (size_t i = 0; i < n_big_; ++i) {
-      size_t at = n_first_++;
-      while (at > 0 && first_[at - 1] > big_[i].index) {
-        first_[at] = first_[at - 1];
-        --at;
-      }
-      first_[at] = big_[i].index;
+  if (workers_ < 2) return;
+  for (size_t i = 0; i < n_big_; ++i) {
+    size_t at = n_first_++;
+    while (at > 0 && first_[at - 1] > big_[i].index) {
+      first_[at] = first_[at - 1];
+      --at;
     }
+    first_[at] = big_[i].index;
   }
+}
+
+int Extraction::unpack_all(unsigned workers) {
+  workers_ = start_flusher(size_batches(workers < kFlusherSlot ? workers : kFlusherSlot));
+  put_big_first();
   std::optional<Worker> crew[kMostWorkspaces];
-  for (unsigned i = 0; i < workers; ++i) crew[i].emplace(*this, *ws_[i]);
+  for (unsigned i = 0; i < workers_; ++i) crew[i].emplace(*this, *ws_[i]);
   // A thread the system will not give is a worker less, not a failure.
   t_.workers = 1;
-  while (t_.workers < workers && host_.start_thread(t_.workers, &Worker::enter, &*crew[t_.workers]) == 0) {
-    ++t_.workers;
+  while (t_.workers < workers_) {
+    {
+      HostLock lock(host_);
+      flusher_.worker_starts();
+    }
+    if (host_.start_thread(t_.workers, &Worker::enter, &*crew[t_.workers]) == 0) {
+      ++t_.workers;
+      continue;
+    }
+    HostLock lock(host_);
+    flusher_.worker_ends();
+    break;
   }
   crew[0]->run();
   for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
+  if (flusher_thread_) host_.join_thread(kFlusherSlot);
   say_the_rest();
-  for (unsigned i = 0; i < workers; ++i) {
-    const Totals& w = crew[i]->totals();
-    // Entries are counted as they are settled; bytes and directories'
-    // flushes by the workers.
-    t_.bytes += w.bytes;
-    t_.failed += w.failed;
-  }
+  // Entries are counted as they are settled; bytes and directories' flushes
+  // by the flusher.
+  t_.bytes += flusher_.totals().bytes;
+  t_.failed += flusher_.totals().failed;
   if (stop_.load()) return kExitArchive;
   if (full_.load()) return kExitEntries;
   return t_.failed ? kExitEntries : kExitOk;

@@ -9,17 +9,22 @@
 
 namespace rdz {
 
-void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
+void Extraction::error_line(uint64_t index, std::string_view name, std::string_view what,
+                            std::string_view detail, Err e) {
   Line l;
-  l << kProg << current_ << ": " << what;
+  l << kProg << name << ": " << what;
   if (!detail.empty()) l << ": " << detail;
   if (e) {
     char text[256];
-    x_.host_.error_text(e, text, sizeof text);
+    host_.error_text(e, text, sizeof text);
     l << ": " << std::string_view(text);
   }
   l << "\n";
-  x_.entry_error(index_, l.view());
+  entry_error(index, l.view());
+}
+
+void Worker::entry_error(std::string_view what, std::string_view detail, Err e) {
+  x_.error_line(index_, current_, what, detail, e);
 }
 
 bool Extraction::in_use(Err e) {
@@ -40,23 +45,6 @@ unsigned Extraction::wait_for(Err e, unsigned want) {
   return static_cast<unsigned>(take);
 }
 
-template <class Op>
-Err Worker::patiently(Op op) {
-  // An antivirus or indexer holds a fresh file for a few milliseconds; a
-  // program that loaded a library holds it until it ends. Wait out the first
-  // kind, an eighth of a second a file and a second a run at most, and
-  // report the second.
-  constexpr int kTries = 7;
-  unsigned delay_ms = 2;
-  for (int i = 1;; ++i, delay_ms *= 2) {
-    Err e = op();
-    if (e == 0 || i == kTries) return e;
-    const unsigned ms = x_.wait_for(e, delay_ms);
-    if (ms == 0) return e;
-    x_.host_.sleep_ms(ms);
-  }
-}
-
 void Extraction::out_of_space() {
   // The rest cannot succeed either: one line for them all.
   if (full_.exchange(true)) return;
@@ -65,9 +53,9 @@ void Extraction::out_of_space() {
   rep_.error(l.view());
 }
 
-bool Worker::check_space(Err e) {
-  if (x_.host_.kind_of(e) != ErrKind::no_space) return true;
-  x_.out_of_space();
+bool Extraction::check_space(Err e) {
+  if (host_.kind_of(e) != ErrKind::no_space) return true;
+  out_of_space();
   return false;
 }
 
@@ -90,7 +78,7 @@ bool Worker::enter_dir(size_t len) {
     if (e == 0 && made) hold(at);
     release(at);
     if (e) {
-      if (!check_space(e)) {
+      if (!x_.check_space(e)) {
         // said once for all
       } else if (e == kErrLink || e == kErrShortName) {
         Line l;
@@ -123,16 +111,25 @@ void Worker::leave_dir() {
 }
 
 bool Worker::held(Handle d) const {
-  for (size_t i = 0; i < n_held_; ++i) {
-    if (held_[i] == d) return true;
+  for (const Batch& b : ws_.ring_) {
+    if (!b.busy) continue;
+    for (size_t i = 0; i < b.n_dirs; ++i) {
+      if (b.dirs[i] == d) return true;
+    }
   }
   return false;
 }
 
 void Worker::hold(Handle d) {
-  if (held(d)) return;
-  if (n_held_ == kHeld) commit();
-  held_[n_held_++] = d;
+  for (size_t i = 0; i < batch_->n_dirs; ++i) {
+    if (batch_->dirs[i] == d) return;
+  }
+  if (batch_->n_dirs == x_.batch_dirs_) hand_over();
+  batch_->dirs[batch_->n_dirs++] = d;
+  const size_t n = current_.size() < sizeof batch_->dir_entry ? current_.size()
+                                                              : sizeof batch_->dir_entry - 1;
+  std::memcpy(batch_->dir_entry, current_.data(), n);
+  batch_->dir_entry[n] = '\0';
 }
 
 void Worker::release(Handle d) {
@@ -159,7 +156,7 @@ void Worker::leftover(void* sweep, const char* name) {
   auto* s = static_cast<Sweep*>(sweep);
   Worker& w = s->w;
   if (!is_leftover(name, w.x_.run_id_)) return;
-  const Err e = w.patiently([&] { return w.x_.host_.remove_leftover(w.dir_, name); });
+  const Err e = w.x_.patiently([&] { return w.x_.host_.remove_leftover(w.dir_, name); });
   // A running extraction's temporary is that run's business.
   if (e == 0 || e == kErrLiveTemp) return;
   if (s->kept++ == 0) {
@@ -184,78 +181,73 @@ void Worker::remove_leftovers() {
   x_.entry_error(index_, l.view());
 }
 
-void Worker::discard(Workspace::Pending& p) {
-  x_.host_.close(p.f);
-  patiently([&] { return x_.host_.remove_file(p.dir, p.temp); });
+void Extraction::discard(Workspace::Pending& p) {
+  host_.close(p.f);
+  patiently([&] { return host_.remove_file(p.dir, p.temp); });
 }
 
-void Worker::commit() {
-  if (pending_ == 0 && n_held_ == 0) return;
-  Host& host = x_.host_;
-  // A commit may come in the middle of another entry: its name stays.
-  const std::string_view entry = current_;
-  const uint64_t index = index_;
-  char shown[sizeof shown_];
-  Handle files[Workspace::kBatch];
-  for (size_t i = 0; i < pending_; ++i) files[i] = ws_.pending_[i].f;
-  Err e = x_.full_.load() ? 0 : flush_each_device(host, files, pending_, false);
-  if (x_.full_.load() || e) {
-    for (size_t i = 0; i < pending_; ++i) {
-      Workspace::Pending& p = ws_.pending_[i];
-      if (e && check_space(e)) {
-        current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
-        index_ = p.index;
-        entry_error("cannot write", "", e);
+bool Worker::take_back() {
+  Batch* back[Workspace::kRing];
+  size_t n = 0;
+  {
+    HostLock lock(x_.host_);
+    // A flusher with nothing queued flushes the directories it holds back
+    // once someone waits for their batch.
+    const bool waits = x_.flusher_thread_;
+    if (waits) x_.flusher_.starving(1), x_.host_.notify_all();
+    while (true) {
+      for (Batch& b : ws_.ring_) {
+        if (b.busy && !b.out && &b != batch_) back[n++] = &b;
       }
-      discard(p);
-      x_.settle(p.index, Outcome::failed);
+      if (n || !waits) break;
+      x_.host_.wait();
     }
-    pending_ = 0;
+    if (waits) x_.flusher_.starving(-1);
   }
-  for (size_t i = 0; i < pending_; ++i) {
-    Workspace::Pending& p = ws_.pending_[i];
-    current_ = {shown, names::printable(p.rel, shown, sizeof shown)};
-    index_ = p.index;
-    const char* leaf = p.rel + p.leaf_at;
-    e = patiently([&] { return host.rename_over(p.dir, p.f, p.temp, leaf); });
-    if (e) {
-      if (x_.in_use(e)) {
-        entry_error("cannot replace file",
-                    "it is in use: a library stays locked while a running program has it "
-                    "loaded; close the programs that use the libraries, then run again", e);
-      } else {
-        entry_error("cannot replace file", "", e);
-      }
-      discard(p);
-      x_.settle(p.index, Outcome::failed);
-      continue;
-    }
-    host.close(p.f);
-    t_.bytes += p.size;
-    x_.settle(p.index, Outcome::unpacked);
+  // One at a time: a directory two batches hold closes with the second.
+  for (size_t i = 0; i < n; ++i) {
+    back[i]->busy = false;
+    for (size_t k = 0; k < back[i]->n_dirs; ++k) release(back[i]->dirs[k]);
+    back[i]->n = back[i]->n_dirs = 0;
+    back[i]->bytes = 0;
   }
-  pending_ = 0;
-  current_ = entry;
-  index_ = index;
-  flush_held();
+  return n > 0;
 }
 
-void Worker::flush_held() {
-  Err e;
-  if (n_held_ && !x_.full_.load() && (e = flush_each_device(x_.host_, held_, n_held_, true)) != 0) {
-    // Not one entry's failure: the names of all in the batch may be lost.
-    if (check_space(e)) {
-      char text[256];
-      x_.host_.error_text(e, text, sizeof text);
-      Line l;
-      l << kProg << current_ << ": cannot write the directory: " << std::string_view(text) << "\n";
-      x_.rep_.error(l.view());
-    }
-    ++t_.failed;
+void Worker::send() {
+  if (batch_->n || batch_->n_dirs) {
+    HostLock lock(x_.host_);
+    batch_->out = true;
+    x_.flusher_.queue(batch_);
+    x_.host_.notify_all();
+  } else {
+    batch_->busy = false;
   }
-  const size_t n = n_held_;
-  n_held_ = 0;
-  for (size_t i = 0; i < n; ++i) release(held_[i]);
+  batch_ = nullptr;
+}
+
+bool Worker::any_out() const {
+  for (const Batch& b : ws_.ring_) {
+    if (b.busy && &b != batch_) return true;
+  }
+  return false;
+}
+
+// Without a thread of its own, the flusher runs in the one worker, when it
+// must: all batches are out.
+void Worker::wait_for_batches() {
+  if (!take_back() && !x_.flusher_thread_) x_.flusher_.step();
+}
+
+void Worker::hand_over() {
+  send();
+  while (!batch_) {
+    for (size_t i = 0; i < x_.ring_ && !batch_; ++i) {
+      if (!ws_.ring_[i].busy) batch_ = &ws_.ring_[i];
+    }
+    if (!batch_) wait_for_batches();
+  }
+  batch_->busy = true;
 }
 
 bool Worker::unpack_dir(size_t rel_len) {
@@ -281,7 +273,7 @@ Failure Worker::copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint
       p = ws_.out_;
     }
     *crc = crc32_update(*crc, p, n);
-    if (Err err = x_.host_.write_all(out, p, n)) return {"cannot write", err};
+    if (Err err = write(out, p, n, *produced)) return {"cannot write", err};
     data += n;
     left -= n;
     *produced += n;
@@ -325,11 +317,23 @@ Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle out, ui
     if (n > e.usize - *produced) return {"data is longer than declared"};
     if (n) {
       *crc = crc32_update(*crc, ws_.out_, n);
-      if (Err err = x_.host_.write_all(out, ws_.out_, n)) return {"cannot write", err};
+      if (Err err = write(out, ws_.out_, n, *produced)) return {"cannot write", err};
       *produced += n;
     }
   }
   return {};
+}
+
+Err Worker::write(Handle out, const void* p, size_t n, uint64_t at) {
+  // Written back as it grows, a large file leaves its flush little to do,
+  // and the disk works while the worker inflates.
+  constexpr uint64_t kWriteBack = 16 << 20;
+  if (Err e = x_.host_.write_all(out, p, n)) return e;
+  if (at + n - written_back_ >= kWriteBack) {
+    x_.host_.start_writeback(out, written_back_, at + n - written_back_);
+    written_back_ = at + n;
+  }
+  return 0;
 }
 
 Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
@@ -359,7 +363,7 @@ bool Worker::create_temp(Workspace::Pending& p) {
     if (host.stat(dir_, p.temp, &st) != 0 || st.kind == Stat::Kind::missing) break;
   }
   if (err == 0) return true;
-  if (check_space(err)) entry_error("cannot create file", "", err);
+  if (x_.check_space(err)) entry_error("cannot create file", "", err);
   return false;
 }
 
@@ -393,9 +397,10 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
 
   // The temporary lives beside the final file, so the closing rename never
   // crosses a file system.
-  hold(dir_);  // before the batch may be committed to make room
-  Workspace::Pending& p = ws_.pending_[pending_];
+  hold(dir_);  // before the batch may be handed over to make room
+  Workspace::Pending& p = batch_->files[batch_->n];
   if (!create_temp(p)) return false;
+  written_back_ = 0;
 
   Failure f = copy_data(e, data, p.f);
   if (Err err; !f.what && (err = host.set_mtime(p.f, mtime)) != 0) {
@@ -404,18 +409,19 @@ bool Worker::unpack_file(const zip::Entry& e, size_t rel_len) {
   if (f.what) {
     if (!f.err) {
       entry_error("not unpacked", f.what);
-    } else if (check_space(f.err)) {
+    } else if (x_.check_space(f.err)) {
       entry_error(f.what, "", f.err);
     }
-    discard(p);
+    x_.discard(p);
     return false;
   }
-  p.index = index_;
   p.size = e.usize;
+  p.index = index_;
   p.leaf_at = leaf_at;
   std::memcpy(p.rel, ws_.rel_, rel_len);
   p.rel[rel_len] = '\0';
-  if (++pending_ == Workspace::kBatch) commit();
+  batch_->bytes += e.usize;
+  if (++batch_->n == x_.batch_files_ || batch_->bytes >= Workspace::kBatchBytes) hand_over();
   return true;
 }
 
@@ -451,6 +457,8 @@ void Worker::run() {
   uint64_t index;
   zip::Entry e;
   Extraction::Run run;
+  batch_ = &ws_.ring_[0];
+  batch_->busy = true;
   while (x_.claim(&run, &index)) {
     if (!cur || index < at) {
       cur.emplace(x_.src_, x_.ar_, ws_.cd_, sizeof ws_.cd_);
@@ -471,8 +479,13 @@ void Worker::run() {
     }
     unpack(e, index);
   }
-  commit();
+  // The last batch goes as it is; the worker is done once all are back.
+  send();
+  while (any_out()) wait_for_batches();
   leave_dir();
+  HostLock lock(x_.host_);
+  x_.flusher_.worker_ends();
+  x_.host_.notify_all();
 }
 
 }  // namespace rdz

@@ -7,6 +7,7 @@ import fcntl
 import filecmp
 import os
 import random
+import resource
 import signal
 import struct
 import subprocess
@@ -112,6 +113,14 @@ class Stub(unittest.TestCase):
             r = run(exe, "-qq", "-d", str(target))
         self.assertEqual((r.returncode, r.stderr), (0, b""))
         self.assertEqual((live.exists(), dead.exists(), fifo.exists()), (True, False, True))
+
+    def test_a_low_descriptor_limit_unpacks_everything_more_slowly(self):
+        src, exe = self.archive({f"d{i % 300}/f{i}": b"x" * (i % 7) for i in range(600)})
+        limit = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, 128))
+        r = subprocess.run([str(exe), "-qq", "-d", str(self.tmp / "t")], capture_output=True,
+                           timeout=60, preexec_fn=limit)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        same_tree(self, self.tmp / "t", src)
 
     def test_a_full_disk_stops_with_one_message_and_no_temporary(self):
         _, exe = self.archive({f"f{i}": bytes(4000) for i in range(3000)})

@@ -145,7 +145,9 @@ class SlowFirstHost final : public Host {
   RDZ_PASS(random, (void* b, size_t n), (b, n)) RDZ_PASS(sleep_ms, (unsigned ms), (ms))
   RDZ_PASS(local_time_to_unix, (int y, int mo, int d, int h, int mi, int s, int64_t* t), (y, mo, d, h, mi, s, t))
   RDZ_PASS(start_thread, (unsigned s, void (*fn)(void*), void* a), (s, fn, a)) RDZ_PASS(join_thread, (unsigned s), (s))
-  RDZ_PASS(lock, (), ()) RDZ_PASS(unlock, (), ())
+  RDZ_PASS(lock, (), ()) RDZ_PASS(unlock, (), ()) RDZ_PASS(wait, (), ()) RDZ_PASS(notify_all, (), ())
+  RDZ_PASS(flush_covers_names, (Handle h), (h)) RDZ_PASS(reserve_handles, (size_t n), (n))
+  RDZ_PASS(start_writeback, (Handle f, uint64_t at, uint64_t n), (f, at, n))
 #undef RDZ_PASS
   int others = 0;
   bool held_up = false;

@@ -1,9 +1,14 @@
 // The extraction on a file layer that can crash or stay busy, and names it refuses.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "entry_policy.h"
@@ -17,9 +22,11 @@ namespace {
 constexpr Err kExists = 17, kIo = 5, kBusy = 16, kNoSpace = 28, kMissing = 2;
 
 // Files and directories in memory, each with what a crash would leave of
-// it: data only once flushed, names only once their directory is flushed.
-// Node 0 is the current directory. A flush reaches only the file system of
-// the first handle it is given, as one syncfs does.
+// it: data only once flushed, names only once their directory is flushed
+// (or, with `covers`, any file on their file system). Node 0 is the current
+// directory. A flush reaches only the file system of the first handle it is
+// given, as one syncfs does. With `threads`, it runs the flusher and the
+// workers on threads of their own, one operation at a time.
 class CrashingHost final : public Host {
  public:
   struct Node {
@@ -31,6 +38,21 @@ class CrashingHost final : public Host {
   std::vector<Node> nodes = std::vector<Node>(1, Node{true, 0, {}, {}, {}, {}});
   std::string mount_point = "d";  // a directory of this name is another file system
   long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0, swept = 0;
+  // gate: each worker's file of this number waits for the first flush, and
+  // that flush for twice as many from each: the next then holds both's.
+  long fail_at = 1, flushes = 0, gate = 0, slow_ms = 0;
+  bool covers = true, threads = false, flushed = false;
+  size_t handles = 1 << 20;
+  // What the flusher did: renames of data not on disk, flushes holding both
+  // workers' files, bytes written back early, waits of the workers.
+  long unflushed = 0, mixed = 0, worker_waits = 0;
+  uint64_t written_back = 0;
+  std::map<Handle, std::thread::id> maker;
+  std::map<std::thread::id, long> made;
+  std::recursive_mutex fs;
+  std::mutex m;
+  std::condition_variable_any cv;
+  std::thread th[kMostThreads];
   Err rename_error = kBusy, leftover_error = 0;  // what refused renames and sweeps say
   unsigned slept_ms = 0, serial = 0;
 
@@ -78,6 +100,7 @@ class CrashingHost final : public Host {
          : e == kMissing ? ErrKind::missing : ErrKind::other;
   }
   Err make_dir(const char* path, bool* made) override {
+    auto g = guard();
     const std::string p = path;
     const size_t cut = p.rfind('/') + 1;  // 0 without one
     const int up = cut ? find(p.substr(0, cut - 1)) : 0;
@@ -85,51 +108,80 @@ class CrashingHost final : public Host {
     if (!(*made = find(p) < 0)) return nodes[find(p)].dir ? 0 : kErrNotDir;
     return step() ?: (add(up, p.c_str() + cut, true), 0);
   }
-  Err open_target(const char* path, Handle* d) override { return *d = find(path), step(); }
+  Err open_target(const char* path, Handle* d) override { auto g = guard(); return *d = find(path), step(); }
   Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
+    auto g = guard();
     *made = !nodes[d].names.count(name);
     *out = *made ? add(d, name, true) : nodes[d].names[name];
     return nodes[*out].dir ? step() : kErrNotDir;
   }
   Err close_dir(Handle) override { return 0; }
   Err list_dir(Handle d, void (*fn)(void*, const char*), void* ctx) override {
+    auto g = guard();
     for (auto& [name, id] : std::map<std::string, int>(nodes[d].names)) fn(ctx, name.c_str());
     return step();
   }
   Err flush_dirs(const Handle* d, size_t n) override {
+    auto g = guard();
     for (size_t i = 0; i < n && !step(); ++i) {
       if (same_dev(d, i)) nodes[d[i]].kept_names = nodes[d[i]].names;
     }
     return crash_at >= 0 && steps > crash_at ? kIo : 0;
   }
   Err create_new(Handle d, const char* name, Handle* f) override {
+    auto g = guard();
     if (swept > 0) return --swept, kMissing;  // another run's sweep came first
-    return nodes[d].names.count(name) ? kExists : step() ?: (*f = add(d, name, false), 0);
+    const auto until = clock::now() + std::chrono::seconds(20);
+    while (made[std::this_thread::get_id()] + 1 == gate && !flushed && clock::now() < until) pause(g, 1);
+    if (nodes[d].names.count(name)) return kExists;
+    if (Err e = step()) return e;
+    ++made[maker[*f = add(d, name, false)] = std::this_thread::get_id()];
+    return 0;
   }
   Err write_all(Handle f, const void* buf, size_t n) override {
+    auto g = guard();
     if (space >= 0 && (space -= static_cast<long>(n)) < 0) return kNoSpace;
     return nodes[f].data.append(static_cast<const char*>(buf), n), step();
   }
-  Err set_mtime(Handle, int64_t) override { return step(); }
+  Err set_mtime(Handle, int64_t) override { auto g = guard(); return step(); }
   Err flush_files(const Handle* f, size_t n) override {
-    if (flush_error) return flush_error;
+    auto g = guard();
+    for (auto until = clock::now() + std::chrono::seconds(20); clock::now() < until && gate > 0;) {
+      bool both = made.size() == 2;
+      for (auto& [who, files] : made) both = both && files >= 2 * gate;
+      if (both) gate = -gate;
+      else flushed = true, pause(g, 1);
+    }
+    pause(g, slow_ms);
+    if (flush_error && ++flushes >= fail_at) return flush_error;
+    std::set<std::thread::id> whose;
     for (size_t i = 0; i < n; ++i) {
       if (Err e = step()) return e;
       if (same_dev(f, i)) nodes[f[i]].kept_data = nodes[f[i]].data;
+      whose.insert(maker[f[i]]);
     }
-    return 0;
+    for (Node& d : nodes) {
+      if (covers && d.dir && d.dev == nodes[f[0]].dev) d.kept_names = d.names;
+    }
+    return mixed += whose.size() > 1, 0;
   }
+  bool flush_covers_names(Handle) override { return covers; }
+  void start_writeback(Handle, uint64_t, uint64_t len) override { written_back += len; }
   Err rename_over(Handle d, Handle f, const char* temp, const char* final) override {
+    auto g = guard();
+    unflushed += nodes[f].kept_data != nodes[f].data;
     if (busy_renames > 0) return --busy_renames, rename_error;
     return step() ?: (nodes[d].names.erase(temp), nodes[d].names[final] = static_cast<int>(f), 0);
   }
   Err close(Handle) override { return 0; }
-  Err remove_file(Handle d, const char* name) override { return nodes[d].names.erase(name), step(); }
+  Err remove_file(Handle d, const char* name) override { auto g = guard(); return nodes[d].names.erase(name), step(); }
   Err remove_leftover(Handle d, const char* name) override {
+    auto g = guard();
     return leftover_error ?: remove_file(d, name);
   }
-  Err device_of(Handle h, bool, uint64_t* dev) override { return *dev = nodes[h].dev, 0; }
+  Err device_of(Handle h, bool, uint64_t* dev) override { auto g = guard(); return *dev = nodes[h].dev, 0; }
   Err stat(Handle d, const char* name, Stat* st) override {
+    auto g = guard();
     *st = Stat{};
     if (!nodes[d].names.count(name)) return 0;
     const Node& n = nodes[nodes[d].names[name]];
@@ -137,14 +189,33 @@ class CrashingHost final : public Host {
     st->mtime = 0;  // every file carries the entry's time: the size decides
     return st->size = n.data.size(), 0;
   }
-  Err random(void* buf, size_t n) override { return std::memset(buf, ++serial, n), 0; }
+  Err random(void* buf, size_t n) override {  // no name twice among the many a run holds
+    auto g = guard();
+    for (auto* p = static_cast<char*>(buf); n--;) *p++ = static_cast<char>(++serial * 2654435761u >> 24);
+    return 0;
+  }
   void sleep_ms(unsigned ms) override { slept_ms += ms; }
   bool local_time_to_unix(int, int, int, int, int, int, int64_t* t) override { return *t = 0, true; }
-  Err start_thread(unsigned, void (*)(void*), void*) override { return kIo; }
-  void join_thread(unsigned) override {}
-  void lock() override {}
-  void unlock() override {}
+  Err start_thread(unsigned slot, void (*fn)(void*), void* arg) override {
+    return threads ? th[slot] = std::thread(fn, arg), 0 : kIo;
+  }
+  void join_thread(unsigned slot) override { th[slot].join(); }
+  void lock() override { m.lock(); }
+  void unlock() override { m.unlock(); }
+  void wait() override {
+    worker_waits += (guard(), made.count(std::this_thread::get_id()));
+    cv.wait(m);
+  }
+  void notify_all() override { cv.notify_all(); }
+  size_t reserve_handles(size_t want) override { return std::min(want, handles); }
   Err step() { return crash_at >= 0 && ++steps > crash_at ? kIo : 0; }
+  using clock = std::chrono::steady_clock;
+  std::unique_lock<std::recursive_mutex> guard() { return std::unique_lock<std::recursive_mutex>(fs); }
+  static void pause(std::unique_lock<std::recursive_mutex>& g, long ms) {
+    g.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    g.lock();
+  }
 };
 
 // A stored archive with UTF-8 names.
@@ -160,15 +231,15 @@ struct Outcome final : Reporter {
   void error(std::string_view l) override { err += l; }
 };
 
-Outcome unpack(CrashingHost& host, const std::string& zip, bool update = false) {
-  static Workspace ws;
-  Workspace* one = &ws;
+Outcome unpack(CrashingHost& host, const std::string& zip, bool update = false, unsigned n = 1) {
+  static Workspace ws[2];
+  Workspace* crew[] = {&ws[0], &ws[1]};
   zip::MemorySource src(zip.data(), zip.size());
   ExtractOptions opt;
   opt.update = update;
   opt.quiet = 2;
   Outcome o;
-  o.rc = extract(host, src, "p/q/t", opt, &one, 1, o);
+  o.rc = extract(host, src, "p/q/t", opt, crew, n, o);
   return o;
 }
 
@@ -178,9 +249,9 @@ TEST(Trust, EveryCrashLeavesWholeFilesAndAnUpdateRestoresTheTree) {
   CrashingHost clean;
   ASSERT_EQ(unpack(clean, kSmall).rc, kExitOk);
   const std::vector<std::string> want = clean.tree();
-  for (long at = 0;; ++at) {
+  for (long at = 0, covers = 0; covers < 2; ++at) {  // names flushed with the files, or apart
     CrashingHost h;
-    h.crash_at = at;
+    h.crash_at = at, h.covers = covers;
     bool finished = unpack(h, kSmall).rc == kExitOk;
     h.crash();
     EXPECT_TRUE(!finished || h.tree() == want) << "success told before all was on disk";
@@ -190,7 +261,40 @@ TEST(Trust, EveryCrashLeavesWholeFilesAndAnUpdateRestoresTheTree) {
     }
     ASSERT_EQ(unpack(h, kSmall, true).rc, kExitOk);
     ASSERT_EQ(h.tree(), want) << "crash at step " << at;
-    if (finished) break;
+    if (finished) at = -1, ++covers;
+  }
+}
+
+TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
+  std::vector<std::pair<std::string, std::string>> files = {{"big", std::string(17 << 20, 'b')}};
+  for (int i = 0; i < 1000; ++i) files.push_back({"d" + std::to_string(i % 3) + "/" + std::to_string(i), "x"});
+  const std::string zip = zip_of(files);
+  // handles 300 leave each worker two batches.
+  const struct { long gate, slow_ms; size_t handles; Err err; int rc; } rows[] = {
+      {65, 0, 1 << 20, 0, kExitOk}, {0, 20, 300, 0, kExitOk},
+      {0, 0, 300, kIo, kExitEntries}, {0, 0, 300, kNoSpace, kExitEntries}};
+  for (auto& r : rows) {
+    CrashingHost h;
+    h.threads = true, h.gate = r.gate, h.slow_ms = r.slow_ms, h.handles = r.handles;
+    h.flush_error = r.err, h.fail_at = 2;
+    const Outcome o = unpack(h, zip, false, 2);
+    EXPECT_EQ(o.rc, r.rc) << o.err;
+    EXPECT_EQ(h.unflushed, 0) << "a name given to data not on disk";
+    long made = 0;
+    for (auto& [who, n] : h.made) made += n;
+    EXPECT_EQ(h.made.size(), 2u);
+    if (r.err) {  // stopped, nothing half done, and said once
+      EXPECT_LT(made, 500);
+      EXPECT_EQ(o.err.find("disk is full") != o.err.npos, r.err == kNoSpace) << o.err;
+      continue;
+    }
+    EXPECT_GE(h.mixed, r.gate ? 1 : 0);
+    EXPECT_GE(h.worker_waits, r.slow_ms ? 1 : 0);
+    EXPECT_GE(h.written_back, 16u << 20);
+    const std::vector<std::string> names = h.tree();
+    h.crash();  // all on disk before success was told
+    EXPECT_TRUE(h.tree() == names);
+    EXPECT_EQ(names.size(), 1007u);
   }
 }
 

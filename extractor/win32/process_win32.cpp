@@ -65,10 +65,11 @@ unsigned processor_count() {
   return si.dwNumberOfProcessors ? si.dwNumberOfProcessors : 1;
 }
 
-static_assert(sizeof(SRWLOCK) <= 64);
+static_assert(sizeof(SRWLOCK) <= 64 && sizeof(CONDITION_VARIABLE) <= 64);
 
 NativeHost::NativeHost(bool flush) : flush_(flush) {
   InitializeSRWLock(reinterpret_cast<SRWLOCK*>(mutex_));
+  InitializeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(cond_));
 }
 
 // A slim lock holds nothing to free.
@@ -78,6 +79,20 @@ NativeHost::~NativeHost() {
 
 void NativeHost::lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
 void NativeHost::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(mutex_)); }
+
+// The slim lock's own kind of waiting; a slim condition holds nothing to free.
+void NativeHost::wait() {
+  SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(cond_),
+                            reinterpret_cast<SRWLOCK*>(mutex_), INFINITE, 0);
+}
+
+void NativeHost::notify_all() {
+  WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(cond_));
+}
+
+// Windows gives handles out of a table that grows without stalling the
+// threads, and sets no limit a run could reach.
+size_t NativeHost::reserve_handles(size_t want) { return want; }
 
 unsigned __stdcall NativeHost::enter(void* self) {
   auto* t = static_cast<Thread*>(self);
