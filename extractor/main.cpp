@@ -126,6 +126,7 @@ int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view
 }  // namespace
 
 int main(int argc, char** argv) {
+  rdz::sys::keep_going_on_closed_pipes();
   constexpr int kMaxArgs = 64;
   std::string_view args[kMaxArgs];
   char storage[32768];  // the longest command line Windows passes
