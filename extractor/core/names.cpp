@@ -212,20 +212,47 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
   return Verdict::ok;
 }
 
+namespace {
+
+// Bytes of the character that starts at name[i]: its lead byte and the
+// continuation bytes that follow it, at least 1.
+size_t char_len(std::string_view name, size_t i) {
+  const auto c = static_cast<unsigned char>(name[i]);
+  const size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  size_t n = 1;
+  while (n < want && i + n < name.size() && (static_cast<unsigned char>(name[i + n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// C0 controls, DEL, and the C1 controls U+0080..U+009F: a terminal acts on
+// them all (U+009B starts a command, as ESC [ does).
+bool is_control(std::string_view ch) {
+  const auto c = static_cast<unsigned char>(ch[0]);
+  if (ch.size() == 1) return c < 0x20 || c == 0x7F;
+  return ch.size() == 2 && c == 0xC2 && static_cast<unsigned char>(ch[1]) < 0xA0;
+}
+
+}  // namespace
+
 size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only) {
   if (cap == 0) return 0;
   constexpr std::string_view kCut = "...";
   size_t limit = cap - 1;
-  bool cut = name.size() > limit;
-  if (cut) limit = limit > kCut.size() ? limit - kCut.size() : 0;
-  size_t n = 0;
-  for (size_t i = 0; i < name.size() && n < limit; ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    out[n++] = (c < 0x20 || c == 0x7F || (ascii_only && c >= 0x80)) ? '?' : static_cast<char>(c);
+  if (name.size() > limit) limit = limit > kCut.size() ? limit - kCut.size() : 0;
+  size_t n = 0, i = 0;
+  while (i < name.size()) {
+    // Beyond ASCII, a byte at a time: each becomes '?'.
+    const size_t k = ascii_only ? 1 : char_len(name, i);
+    const std::string_view ch = name.substr(i, k);
+    const bool masked = is_control(ch) || (ascii_only && static_cast<unsigned char>(ch[0]) >= 0x80);
+    const size_t put = masked ? 1 : k;
+    if (put > limit - n) break;  // never half a character before the ellipsis
+    if (masked) out[n] = '?';
+    else std::memcpy(out + n, ch.data(), k);
+    n += put;
+    i += k;
   }
-  if (cut) {
-    // Never leave half a UTF-8 sequence before the ellipsis.
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  if (i < name.size()) {
     for (char c : kCut) {
       if (n < cap - 1) out[n++] = c;
     }

@@ -54,8 +54,9 @@ Verdict check_component(std::string_view c);
 // A directory name may come out empty (the target itself); a file name not.
 Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir);
 
-// A copy of `name` safe to print: control bytes (and, with ascii_only, all
-// bytes beyond ASCII) become '?', long names are cut with "...". Always
+// A copy of `name` safe to print: each control character, C1 ones
+// (U+0080..U+009F) too, becomes '?' (and, with ascii_only, each byte beyond
+// ASCII), long names are cut with "..." between characters. Always
 // terminated; returns the length.
 size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only = false);
 
