@@ -121,6 +121,7 @@ class NativeHost final : public Host {
   Err remove_leftover(Handle dir, const char* name) override;
   Err device_of(Handle h, bool is_dir, uint64_t* dev) override;
   Err stat(Handle dir, const char* name, Stat* st) override;
+  ComponentLimit component_limit() override;
   Err random(void* buf, size_t n) override;
   void sleep_ms(unsigned ms) override;
   bool local_time_to_unix(int year, int month, int day, int hour, int minute, int second,

@@ -1,6 +1,7 @@
 #include "system.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -331,6 +332,8 @@ ErrKind NativeHost::kind_of(Err e) {
     default: return ErrKind::other;
   }
 }
+
+ComponentLimit NativeHost::component_limit() { return {NAME_MAX, ComponentLimit::Unit::byte}; }
 
 Err NativeHost::random(void* buf, size_t n) {
   auto* p = static_cast<unsigned char*>(buf);

@@ -37,7 +37,8 @@ bool Extraction::judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exa
   Workspace& ws = *ws_[0];
   size_t rel_len;
   Refusal r;
-  Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
+  Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r,
+                       host_.component_limit());
   const std::string_view rel(ws.rel_, rel_len);
   if (kind != Kind::refused) {
     switch (exact.add(rel, kind == Kind::dir)) {

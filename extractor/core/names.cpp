@@ -75,6 +75,7 @@ const char* describe(Verdict v) {
     case Verdict::control_char: return "control character in name";
     case Verdict::trailing_dot_or_blank: return "component ends in a dot or blank";
     case Verdict::component_too_long: return "path component longer than 255 characters";
+    case Verdict::component_too_long_here: return "path component longer than this system allows";
     case Verdict::temporary_name: return "name kept for the extractor's temporary files";
   }
   return "invalid name";
@@ -162,7 +163,7 @@ Verdict decode(const zip::Entry& e, char* out, size_t cap, size_t* len) {
   return cp437_to_utf8(src, out, cap, len) ? Verdict::ok : Verdict::too_long;
 }
 
-Verdict check_component(std::string_view c) {
+Verdict check_component(std::string_view c, ComponentLimit here) {
   if (c.empty()) return Verdict::empty;
   if (c == "..") return Verdict::parent;
   size_t units = 0;
@@ -173,6 +174,9 @@ Verdict check_component(std::string_view c) {
     if ((ch & 0xC0) != 0x80) units += (ch >= 0xF0) ? 2 : 1;
   }
   if (units > kMaxComponentUnits) return Verdict::component_too_long;
+  if ((here.unit == ComponentLimit::Unit::byte ? c.size() : units) > here.most) {
+    return Verdict::component_too_long_here;
+  }
   // Windows drops these silently, so "a." and "a" would be one file.
   if (c.back() == '.' || c.back() == ' ') return Verdict::trailing_dot_or_blank;
   if (is_device_name(c)) return Verdict::reserved_name;
@@ -180,7 +184,8 @@ Verdict check_component(std::string_view c) {
   return Verdict::ok;
 }
 
-Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir) {
+Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir,
+                  ComponentLimit here) {
   *len = 0;
   *is_dir = false;
   if (name.empty()) return Verdict::empty;
@@ -198,7 +203,7 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
     std::string_view comp = name.substr(i, j - i);
     i = j + 1;
     if (comp.empty() || comp == ".") continue;
-    Verdict v = check_component(comp);
+    Verdict v = check_component(comp, here);
     if (v != Verdict::ok) return v;
     size_t need = comp.size() + (n ? 1 : 0);
     if (need >= cap - n) return Verdict::too_long;
