@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <cstring>
 
 #include "testutil.h"
 #include "zipwriter.h"
@@ -79,21 +78,17 @@ TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
 
 // A file whose directory, at `cd`, changes once pass one has read it: the
 // workers stop with the archive's exit status, and say so once.
-class ChangingSource final : public zip::Source {
- public:
-  ChangingSource(std::string data, uint64_t cd) : data_(std::move(data)), cd_(cd) {}
-  uint64_t size() const override { return data_.size(); }
+struct ChangingSource final : zip::Source {
+  ChangingSource(std::string s, uint64_t at) : data(std::move(s)), cd(at) {}
+  uint64_t size() const override { return data.size(); }
   bool read(uint64_t offset, void* buf, size_t n) override {
-    if (offset > data_.size() || n > data_.size() - offset) return false;
-    std::memcpy(buf, data_.data() + offset, n);
-    if (offset <= cd_ && offset + n > cd_ && cd_reads_++ >= 2) static_cast<char*>(buf)[cd_ - offset] ^= 0x55;
+    if (!zip::MemorySource(data.data(), data.size()).read(offset, buf, n)) return false;
+    if (offset <= cd && offset + n > cd && cd_reads++ >= 2) static_cast<char*>(buf)[cd - offset] ^= 0x55;
     return true;
   }
-
- private:
-  std::string data_;
-  uint64_t cd_;
-  std::atomic<int> cd_reads_{0};
+  std::string data;
+  uint64_t cd;
+  std::atomic<int> cd_reads{0};
 };
 
 // And an archive of more names than 2^17 still earns its two workers: the

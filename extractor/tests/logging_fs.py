@@ -4,10 +4,7 @@
 import os
 import sys
 
-try:
-    import fuse
-except ImportError:
-    import fusepy as fuse  # Debian's name for it
+import fusepy as fuse  # Debian's python3-fusepy
 
 
 class LoggingFs(fuse.Operations):
