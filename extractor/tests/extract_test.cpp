@@ -132,7 +132,8 @@ TEST(Cp437, MatchesTheReferenceTable) {  // archives/cp437.txt: Python's codec o
   size_t len;
   ASSERT_TRUE(names::cp437_to_utf8({raw, 224}, out, sizeof out, &len));
   EXPECT_EQ(std::string(out, len), slurp(kArchives / "cp437.txt"));
-  EXPECT_TRUE(names::cp437_to_utf8("abc", out, 4, &len) && !names::cp437_to_utf8("abcd", out, 4, &len));
+  EXPECT_TRUE(names::cp437_to_utf8("abc", out, 4, &len) && !names::cp437_to_utf8("abcd", out, 4, &len) &&
+              !names::cp437_to_utf8("", out, 0, &len));
   EXPECT_FALSE(names::cp437_to_utf8("a\xB0", out, 4, &len));  // 1 + 3 bytes + NUL
 }
 
