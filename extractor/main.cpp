@@ -120,6 +120,7 @@ int arguments(int argc, char** argv, char* storage, size_t cap, std::string_view
 }  // namespace
 
 int main(int argc, char** argv) {
+  rdz::sys::keep_going_on_closed_pipes();
   constexpr int kMaxArgs = 64;
   std::string_view args[kMaxArgs];
   // The longest command line Windows passes, 32767 UTF-16 units, takes at

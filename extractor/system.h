@@ -71,7 +71,11 @@ bool raw_command_line(std::u16string_view* line);
 // How many processors this process may run on; at least 1.
 unsigned processor_count();
 
-// UTF-8 text to standard output / standard error.
+// UTF-8 text to standard output / standard error. A message that cannot be
+// written is lost, never the extraction: call keep_going_on_closed_pipes()
+// first, so that a reader that went away (`| head -n 1`) makes a write fail
+// rather than end the process midway.
+void keep_going_on_closed_pipes();
 void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 
@@ -79,6 +83,13 @@ void write_stderr(std::string_view text);
 // measures what flushing costs: RUDUVIZIDE_BENCH_NO_FLUSH=1. Native builds
 // only; the Windows program always flushes.
 bool bench_without_flush();
+
+#ifdef __linux__
+// Whether one syncfs on the file system `fd` lives on puts the data and the
+// names of every file there on the disk; false where each file and
+// directory must be flushed on its own (FUSE, network file systems).
+bool syncfs_reaches_storage(int fd);
+#endif
 
 // The real system, as the extraction sees it.
 class NativeHost final : public Host {
@@ -108,6 +119,7 @@ class NativeHost final : public Host {
   Err remove_leftover(Handle dir, const char* name) override;
   Err device_of(Handle h, bool is_dir, uint64_t* dev) override;
   Err stat(Handle dir, const char* name, Stat* st) override;
+  ComponentLimit component_limit() override;
   Err random(void* buf, size_t n) override;
   void sleep_ms(unsigned ms) override;
   bool local_time_to_unix(int year, int month, int day, int hour, int minute, int second,

@@ -1,6 +1,7 @@
 #include "system.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -10,9 +11,14 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 #include <unistd.h>
 
 namespace rdz::sys {
@@ -254,19 +260,42 @@ Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), vo
   return 0;
 }
 
-// Stand-in until the file system's type decides: whether syncfs on the file
-// system of `fd` reaches its storage (FUSE, for one, never passes it on).
-static bool syncfs_reaches_storage(int) { return true; }
+#ifdef __linux__
+// syncfs is a request the kernel hands to the file system, and only some
+// put every file's data and every name on the disk with it: FUSE (sshfs, a
+// Windows volume mounted through a user-space driver) and network file
+// systems never see it, and it returns 0 all the same. So a batch is
+// trusted to it only on these local ones; an unknown type costs a flush
+// per file, never a file lost.
+bool syncfs_reaches_storage(int fd) {
+  struct ::statfs fs;
+  if (::fstatfs(fd, &fs) != 0) return false;
+  switch (static_cast<uint32_t>(fs.f_type)) {
+    case EXT4_SUPER_MAGIC:  // ext2 and ext3 too
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+#else
+bool syncfs_reaches_storage(int) { return false; }
+#endif
 
-// Linux flushes a whole file system in one call, one journal commit for a
-// batch of files or directories, where that call reaches the storage;
-// elsewhere each is flushed, once all were written, so that the disk has had
-// them all to write back meanwhile.
+// Where the kernel's syncfs reaches the disk, a batch of files (even of one:
+// the same call then covers the names made there too) or of directories
+// costs one journal commit; elsewhere each is flushed, once all were
+// written, so that the disk has had them all to write back meanwhile.
 static Err flush_all(const Handle* h, size_t n, bool data_only) {
   if (n == 0) return 0;
-  if (syncfs_reaches_storage(fd_of(h[0])) && (n > 1 || data_only)) {
+#ifdef __linux__
+  if ((n > 1 || data_only) && syncfs_reaches_storage(fd_of(h[0]))) {
     return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
   }
+#endif
   for (size_t i = 0; i < n; ++i) {
     if ((data_only ? ::fdatasync(fd_of(h[i])) : ::fsync(fd_of(h[i]))) != 0) return errno;
   }
@@ -344,6 +373,8 @@ ErrKind NativeHost::kind_of(Err e) {
     default: return ErrKind::other;
   }
 }
+
+ComponentLimit NativeHost::component_limit() { return {NAME_MAX, ComponentLimit::Unit::byte}; }
 
 Err NativeHost::random(void* buf, size_t n) {
   auto* p = static_cast<unsigned char*>(buf);
@@ -469,6 +500,10 @@ static void write_fd(int fd, std::string_view text) {
     n -= static_cast<size_t>(put);
   }
 }
+
+// SIGPIPE would end the run with temporaries left and files missing; EPIPE
+// from the write is ignored like any other failing stream.
+void keep_going_on_closed_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 void write_stdout(std::string_view text) { write_fd(1, text); }
 void write_stderr(std::string_view text) { write_fd(2, text); }

@@ -13,7 +13,7 @@ constexpr uint32_t kDosDirectory = 0x10;
 }  // namespace
 
 Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel, size_t rel_cap,
-              size_t* rel_len, Refusal* r) {
+              size_t* rel_len, Refusal* r, ComponentLimit here) {
   *r = Refusal{};
   *rel_len = 0;
   const bool unix_host = e.host() == zip::host::kUnix || e.host() == zip::host::kOsx;
@@ -31,7 +31,7 @@ Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel,
   names::Verdict v = names::decode(e, decoded, decoded_cap, &dlen);
   bool slash_dir = false;
   if (v == names::Verdict::ok) {
-    v = names::normalize({decoded, dlen}, rel, rel_cap, rel_len, &slash_dir);
+    v = names::normalize({decoded, dlen}, rel, rel_cap, rel_len, &slash_dir, here);
   }
   if (v != names::Verdict::ok) {
     r->reason = names::describe(v);

@@ -18,8 +18,9 @@ struct Refusal {
 
 // Decides what one entry is: refused (r says why), a directory, or a file;
 // for the last two, the relative path it goes to is left in `rel`.
+// Each path component must fit in `here`.
 Kind classify(const zip::Entry& e, char* decoded, size_t decoded_cap, char* rel, size_t rel_cap,
-              size_t* rel_len, Refusal* r);
+              size_t* rel_len, Refusal* r, ComponentLimit here = {});
 
 // What an update (-u) does with an entry whose file `st` describes.
 enum class Update {

@@ -37,7 +37,8 @@ bool Extraction::judge(const zip::Entry& e, uint64_t index, NamesGivenTwice& exa
   Workspace& ws = *ws_[0];
   size_t rel_len;
   Refusal r;
-  Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r);
+  Kind kind = classify(e, ws.decoded_, sizeof ws.decoded_, ws.rel_, sizeof ws.rel_, &rel_len, &r,
+                       host_.component_limit());
   const std::string_view rel(ws.rel_, rel_len);
   if (kind != Kind::refused) {
     switch (exact.add(rel, kind == Kind::dir)) {
@@ -82,13 +83,8 @@ int Extraction::check_all() {
   zip::Cursor cur(src_, ar_, ws.cd_, sizeof ws.cd_);
   // Each record names one file or folder at least, and takes this much room.
   const uint64_t records = (ar_.cd_end - ar_.cd_begin) / zip::kCentralSize + 1;
-  // Four slots a record in the Workspace's share; a full set unpacks in order.
   std::optional<MayLandOnOneFile> paths;
-  if (count_ > 1) {
-    size_t slots = 1024;
-    while (slots < Workspace::kNameSlots && slots / 4 < records) slots *= 2;
-    paths.emplace(ws.names_, slots);
-  }
+  if (count_ > 1) paths.emplace(records);
   NamesGivenTwice exact(records);
   // Local headers and data of all entries, at least: more than lies in front
   // of the directory means entries share or overlap their data, the way an

@@ -30,10 +30,6 @@ struct Workspace {
   bool ready() const { return inflate_ready_; }
 
   static constexpr size_t kCd = std::max(zip::kMaxRecord, zip::kOpenScratch);
-  // Names pass one has seen, to tell whether entries may be unpacked in any
-  // order; used in the first Workspace only, and only as far as the archive
-  // needs: past this many names the archive is unpacked in its own order.
-  static constexpr size_t kNameSlots = size_t{1} << 18;
 
   unsigned char cd_[kCd];           // central directory window
   unsigned char in_[64 * 1024];     // archive window: local headers, compressed data
@@ -42,7 +38,6 @@ struct Workspace {
   char rel_[names::kMaxName + 1];
   char base_[kMaxPath + 1];
   char dir_rel_[names::kMaxName + 1];  // the directory being written, below the target
-  uint64_t names_[kNameSlots];
   z_stream z_{};
   bool inflate_ready_ = false;
 

@@ -159,7 +159,9 @@ class Extraction {
   static constexpr uint64_t kRun = 16;
   bool claim(Run* run, uint64_t* index);
   bool is_first(uint64_t index) const;
-  void changed(zip::Error err);
+  // Says the archive changed underneath, once; `locked` when the caller
+  // holds the host lock.
+  void changed(zip::Error err, bool locked = false);
   std::string_view display_name(const zip::Entry& e, Workspace& ws, char* shown, size_t cap);
 
   // What says an entry's line after its worker moved on: the name read

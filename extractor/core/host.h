@@ -67,6 +67,14 @@ enum class ErrKind {
   busy,      // in use for a moment, or for as long as a program holds it
 };
 
+// The most one path component may hold where the files go, in the system's
+// own units: Linux counts a name's UTF-8 bytes, Windows its UTF-16 units.
+struct ComponentLimit {
+  enum class Unit { utf16, byte };
+  size_t most = 255;
+  Unit unit = Unit::utf16;
+};
+
 struct Stat {
   enum class Kind { missing, file, dir, other };
   Kind kind = Kind::missing;
@@ -134,6 +142,11 @@ class Host {
   // A missing name is not an error: it reports Kind::missing; a link
   // reports Kind::other.
   virtual Err stat(Handle dir, const char* name, Stat* st) = 0;
+
+  // Checked for every name before anything is written, so that no name
+  // fails for its length once others are in place. Every entry is held to
+  // Windows' limit anyway, which is what a host that says nothing else has.
+  virtual ComponentLimit component_limit() { return {}; }
 
   // Bytes no one can predict, straight from the system.
   virtual Err random(void* buf, size_t n) = 0;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace rdz {
@@ -66,6 +67,46 @@ class KeySet {
   uint64_t* slots_ = nullptr;
   size_t mask_ = 0;
   size_t used_ = 0;
+};
+
+// A KeySet in memory of its own: it starts at the size `expected` keys call
+// for and doubles when full, up to `most` slots, so that a small archive
+// costs little and a large one no more than that bound. Full, too, when
+// the memory cannot be had.
+class GrowingKeySet {
+ public:
+  GrowingKeySet(uint64_t expected, size_t most) : most_(most) {
+    size_t want = 1024;
+    while (want < most && want / 2 < expected) want *= 2;
+    slots_ = static_cast<uint64_t*>(std::malloc(want * sizeof *slots_));
+    if (slots_) set_.move_to(slots_, want);
+  }
+  ~GrowingKeySet() { std::free(slots_); }
+  GrowingKeySet(const GrowingKeySet&) = delete;
+  GrowingKeySet& operator=(const GrowingKeySet&) = delete;
+
+  KeySet::Put put(uint64_t key, bool* mark = nullptr) {
+    if (slots_ == nullptr) return KeySet::Put::full;
+    KeySet::Put p = set_.put(key, mark);
+    if (p == KeySet::Put::full && grow()) p = set_.put(key, mark);
+    return p;
+  }
+
+ private:
+  bool grow() {
+    const size_t now = set_.slots();
+    if (now >= most_) return false;
+    auto* more = static_cast<uint64_t*>(std::malloc(2 * now * sizeof(uint64_t)));
+    if (more == nullptr) return false;
+    set_.move_to(more, 2 * now);
+    std::free(slots_);
+    slots_ = more;
+    return true;
+  }
+
+  size_t most_;
+  uint64_t* slots_ = nullptr;
+  KeySet set_;
 };
 
 }  // namespace rdz

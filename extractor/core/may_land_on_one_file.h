@@ -18,11 +18,14 @@ namespace rdz {
 // merges more paths than Windows would; the two letters whose capitals are
 // ASCII, dotless i and long s, never get here: names equal in Windows'
 // letter case are refused first), and a name with '~' in it could be the
-// short name of another. A full set counts as a clash, since nothing more
-// can be told.
+// short name of another. The set grows with the paths, within the bound of
+// the names table (NamesGivenTwice); a full set counts as a clash, since
+// nothing more can be told.
 class MayLandOnOneFile {
  public:
-  MayLandOnOneFile(uint64_t* slots, size_t count) : set_(slots, count) {}
+  static constexpr size_t kMostSlots = size_t{1} << 21;  // 16 MiB
+
+  explicit MayLandOnOneFile(uint64_t records) : set_(records, kMostSlots) {}
 
   // False once some path may be reached by two entries of which one is a
   // file (two directory entries for one directory are harmless).
@@ -62,7 +65,7 @@ class MayLandOnOneFile {
     }
   }
 
-  KeySet set_;
+  GrowingKeySet set_;
   bool clash_ = false;
 };
 

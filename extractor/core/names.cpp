@@ -75,6 +75,7 @@ const char* describe(Verdict v) {
     case Verdict::control_char: return "control character in name";
     case Verdict::trailing_dot_or_blank: return "component ends in a dot or blank";
     case Verdict::component_too_long: return "path component longer than 255 characters";
+    case Verdict::component_too_long_here: return "path component longer than this system allows";
     case Verdict::temporary_name: return "name kept for the extractor's temporary files";
   }
   return "invalid name";
@@ -162,7 +163,7 @@ Verdict decode(const zip::Entry& e, char* out, size_t cap, size_t* len) {
   return cp437_to_utf8(src, out, cap, len) ? Verdict::ok : Verdict::too_long;
 }
 
-Verdict check_component(std::string_view c) {
+Verdict check_component(std::string_view c, ComponentLimit here) {
   if (c.empty()) return Verdict::empty;
   if (c == "..") return Verdict::parent;
   size_t units = 0;
@@ -173,6 +174,9 @@ Verdict check_component(std::string_view c) {
     if ((ch & 0xC0) != 0x80) units += (ch >= 0xF0) ? 2 : 1;
   }
   if (units > kMaxComponentUnits) return Verdict::component_too_long;
+  if ((here.unit == ComponentLimit::Unit::byte ? c.size() : units) > here.most) {
+    return Verdict::component_too_long_here;
+  }
   // Windows drops these silently, so "a." and "a" would be one file.
   if (c.back() == '.' || c.back() == ' ') return Verdict::trailing_dot_or_blank;
   if (is_device_name(c)) return Verdict::reserved_name;
@@ -180,7 +184,8 @@ Verdict check_component(std::string_view c) {
   return Verdict::ok;
 }
 
-Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir) {
+Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir,
+                  ComponentLimit here) {
   *len = 0;
   *is_dir = false;
   if (name.empty()) return Verdict::empty;
@@ -198,7 +203,7 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
     std::string_view comp = name.substr(i, j - i);
     i = j + 1;
     if (comp.empty() || comp == ".") continue;
-    Verdict v = check_component(comp);
+    Verdict v = check_component(comp, here);
     if (v != Verdict::ok) return v;
     size_t need = comp.size() + (n ? 1 : 0);
     if (need >= cap - n) return Verdict::too_long;
@@ -212,20 +217,47 @@ Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, boo
   return Verdict::ok;
 }
 
+namespace {
+
+// Bytes of the character that starts at name[i]: its lead byte and the
+// continuation bytes that follow it, at least 1.
+size_t char_len(std::string_view name, size_t i) {
+  const auto c = static_cast<unsigned char>(name[i]);
+  const size_t want = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+  size_t n = 1;
+  while (n < want && i + n < name.size() && (static_cast<unsigned char>(name[i + n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// C0 controls, DEL, and the C1 controls U+0080..U+009F: a terminal acts on
+// them all (U+009B starts a command, as ESC [ does).
+bool is_control(std::string_view ch) {
+  const auto c = static_cast<unsigned char>(ch[0]);
+  if (ch.size() == 1) return c < 0x20 || c == 0x7F;
+  return ch.size() == 2 && c == 0xC2 && static_cast<unsigned char>(ch[1]) < 0xA0;
+}
+
+}  // namespace
+
 size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only) {
   if (cap == 0) return 0;
   constexpr std::string_view kCut = "...";
   size_t limit = cap - 1;
-  bool cut = name.size() > limit;
-  if (cut) limit = limit > kCut.size() ? limit - kCut.size() : 0;
-  size_t n = 0;
-  for (size_t i = 0; i < name.size() && n < limit; ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    out[n++] = (c < 0x20 || c == 0x7F || (ascii_only && c >= 0x80)) ? '?' : static_cast<char>(c);
+  if (name.size() > limit) limit = limit > kCut.size() ? limit - kCut.size() : 0;
+  size_t n = 0, i = 0;
+  while (i < name.size()) {
+    // Beyond ASCII, a byte at a time: each becomes '?'.
+    const size_t k = ascii_only ? 1 : char_len(name, i);
+    const std::string_view ch = name.substr(i, k);
+    const bool masked = is_control(ch) || (ascii_only && static_cast<unsigned char>(ch[0]) >= 0x80);
+    const size_t put = masked ? 1 : k;
+    if (put > limit - n) break;  // never half a character before the ellipsis
+    if (masked) out[n] = '?';
+    else std::memcpy(out + n, ch.data(), k);
+    n += put;
+    i += k;
   }
-  if (cut) {
-    // Never leave half a UTF-8 sequence before the ellipsis.
-    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  if (i < name.size()) {
     for (char c : kCut) {
       if (n < cap - 1) out[n++] = c;
     }

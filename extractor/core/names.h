@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "host.h"
 #include "zip.h"
 
 namespace rdz::names {
@@ -24,6 +25,7 @@ enum class Verdict {
   control_char,
   trailing_dot_or_blank,
   component_too_long,
+  component_too_long_here,
   temporary_name,
 };
 
@@ -45,17 +47,20 @@ bool cp437_to_utf8(std::string_view in, char* out, size_t cap, size_t* len);
 // system wrote them and they are valid UTF-8, else the bytes read as CP437.
 Verdict decode(const zip::Entry& e, char* out, size_t cap, size_t* len);
 
-// Rules for one path component, already split off and known to be UTF-8.
-Verdict check_component(std::string_view c);
+// Rules for one path component, already split off and known to be UTF-8,
+// for a system whose components hold at most `here`.
+Verdict check_component(std::string_view c, ComponentLimit here = {});
 
 // Turns a decoded name into a relative path joined by '/': backslashes count
 // as separators, empty and "." components vanish, every other component must
 // pass check_component. *is_dir is set when the name ends in a separator.
 // A directory name may come out empty (the target itself); a file name not.
-Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir);
+Verdict normalize(std::string_view name, char* out, size_t cap, size_t* len, bool* is_dir,
+                  ComponentLimit here = {});
 
-// A copy of `name` safe to print: control bytes (and, with ascii_only, all
-// bytes beyond ASCII) become '?', long names are cut with "...". Always
+// A copy of `name` safe to print: each control character, C1 ones
+// (U+0080..U+009F) too, becomes '?' (and, with ascii_only, each byte beyond
+// ASCII), long names are cut with "..." between characters. Always
 // terminated; returns the length.
 size_t printable(std::string_view name, char* out, size_t cap, bool ascii_only = false);
 

@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "key_set.h"
@@ -24,20 +23,11 @@ class NamesGivenTwice {
   static constexpr size_t kMostSlots = size_t{1} << 21;  // 16 MiB
   static constexpr size_t kMostNames = kMostSlots / 2;   // files and folders
 
-  explicit NamesGivenTwice(uint64_t records) {
-    size_t want = 1024;
-    while (want < kMostSlots && want / 2 < records) want *= 2;
-    slots_ = static_cast<uint64_t*>(std::malloc(want * sizeof *slots_));
-    if (slots_) set_.move_to(slots_, want);
-  }
-  ~NamesGivenTwice() { std::free(slots_); }
-  NamesGivenTwice(const NamesGivenTwice&) = delete;
-  NamesGivenTwice& operator=(const NamesGivenTwice&) = delete;
+  explicit NamesGivenTwice(uint64_t records) : set_(records, kMostSlots) {}
 
   enum class Result { fresh, twice, full };
 
   Result add(std::string_view rel, bool is_dir) {
-    if (slots_ == nullptr) return Result::full;
     while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
     if (rel.empty()) return Result::fresh;
     uint64_t h = kFnvBasis;
@@ -68,25 +58,12 @@ class NamesGivenTwice {
   Result insert(uint64_t key, bool dir) {
     key = (key & ~uint64_t{1}) | (dir ? 1 : 0);
     bool was_dir = false;
-    KeySet::Put p = set_.put(key, &was_dir);
-    if (p == KeySet::Put::full && grow()) p = set_.put(key, &was_dir);
+    const KeySet::Put p = set_.put(key, &was_dir);
     if (p == KeySet::Put::full) return Result::full;
     return p == KeySet::Put::found && !(dir && was_dir) ? Result::twice : Result::fresh;
   }
 
-  bool grow() {
-    const size_t now = set_.slots();
-    if (now >= kMostSlots) return false;
-    auto* more = static_cast<uint64_t*>(std::malloc(2 * now * sizeof(uint64_t)));
-    if (more == nullptr) return false;
-    set_.move_to(more, 2 * now);
-    std::free(slots_);
-    slots_ = more;
-    return true;
-  }
-
-  uint64_t* slots_ = nullptr;
-  KeySet set_;
+  GrowingKeySet set_;
 };
 
 }  // namespace rdz

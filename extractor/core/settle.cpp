@@ -46,14 +46,18 @@ std::string_view Extraction::name_of(uint64_t index) {
   zip::Entry e;
   bool done = false;
   while (!s.lost && s.at <= index) {
-    // The archive changed underneath, which is said once, elsewhere.
-    s.lost = s.cur->next(&e, &done) != zip::Error::none || done;
+    const zip::Error err = s.cur->next(&e, &done);
+    s.lost = err != zip::Error::none || done;
     ++s.at;
+    // Read in full once already, so the file changed underneath: said once,
+    // here or by a worker, and the run does not end as a success.
+    if (s.lost) changed(done ? zip::Error::cd_count_mismatch : err, true);
   }
   size_t len;
   Refusal r;
-  if (s.lost ||
-      classify(e, s.decoded, sizeof s.decoded, s.rel, sizeof s.rel, &len, &r) == Kind::refused) {
+  // Lost, the name is not guessed at: the line says nothing then.
+  if (s.lost) return {};
+  if (classify(e, s.decoded, sizeof s.decoded, s.rel, sizeof s.rel, &len, &r) == Kind::refused) {
     return "?";
   }
   return {s.shown, names::printable({s.rel, len}, s.shown, sizeof s.shown)};
@@ -69,8 +73,10 @@ void Extraction::say(uint64_t index, Outcome o) {
     case Outcome::failed:
     case Outcome::nothing: return;
   }
+  const std::string_view name = name_of(index);
+  if (name.empty()) return;
   Line l;
-  l << head << name_of(index) << tail;
+  l << head << name << tail;
   rep_.held().info(l.view());
 }
 

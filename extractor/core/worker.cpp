@@ -442,11 +442,15 @@ void Worker::unpack(const zip::Entry& e, uint64_t index) {
   if (!ok) x_.settle(index, Outcome::failed);
 }
 
-void Extraction::changed(zip::Error err) {
+void Extraction::changed(zip::Error err, bool locked) {
   if (stop_.exchange(true)) return;  // told once is enough
   Line l;
   l << kProg << "archive changed while unpacking: " << std::string_view(zip::describe(err)) << "\n";
-  rep_.error(l.view());
+  if (locked) {
+    rep_.held().error(l.view());
+  } else {
+    rep_.error(l.view());
+  }
 }
 
 void Worker::run() {

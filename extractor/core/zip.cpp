@@ -241,7 +241,7 @@ Error parse_extras(const unsigned char* x, size_t extra_len, Entry* e, Placement
     } else if (id == 0x5455) {
       if (len >= 5 && (d[0] & 1)) {
         e->has_unix_mtime = true;
-        e->unix_mtime = static_cast<int32_t>(u32(d + 1));
+        e->unix_mtime = u32(d + 1);  // which of its two readings: see entry_mtime
       }
     } else if (id == 0x7075) {
       // Valid only while it still describes the name it was written for.

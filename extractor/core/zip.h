@@ -83,7 +83,7 @@ struct Entry {
   uint64_t usize = 0;
   uint64_t local_header = 0;      // absolute offset in the source
   bool has_unix_mtime = false;    // extended timestamp (0x5455) present
-  int64_t unix_mtime = 0;
+  int64_t unix_mtime = 0;         // its 32 bits, read unsigned
 
   bool utf8() const { return (flags & 0x0800) != 0; }
   bool encrypted() const { return (flags & 0x0041) != 0; }

@@ -33,7 +33,8 @@ class CheckingReporter final : public Reporter {
   void error(std::string_view line) override {
     bool ok = !line.empty() && line.back() == '\n';
     for (size_t i = 0; i + 1 < line.size(); ++i) {
-      ok &= static_cast<unsigned char>(line[i]) >= 0x20 && line[i] != 0x7F;
+      const auto c = static_cast<unsigned char>(line[i]), next = static_cast<unsigned char>(line[i + 1]);
+      ok &= c >= 0x20 && c != 0x7F && !(c == 0xC2 && next >= 0x80 && next < 0xA0);  // C1 too
     }
     promise(ok, "a message is one printable line");
   }

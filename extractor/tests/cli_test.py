@@ -101,6 +101,33 @@ class Stub(unittest.TestCase):
             self.assertEqual((r.returncode, r.stderr), (0, b""))
             same_tree(self, target, src)  # and so no temporary is left
 
+    def test_a_reader_that_went_away_loses_the_lines_not_the_files(self):
+        src, exe = self.archive({f"d/f{i}": b"x" for i in range(300)})
+        r, w = os.pipe()
+        os.close(r), self.addCleanup(os.close, w)  # as `| head -n 1` does once it has its line
+        self.assertEqual(subprocess.run([str(exe), "-d", str(self.tmp / "t")], stdout=w, timeout=60).returncode, 0)
+        same_tree(self, self.tmp / "t", src)
+
+    def test_on_fuse_each_file_is_flushed_before_its_rename_and_its_folder_after(self):
+        _, exe = self.archive({"a/f1": b"1", "a/f2": b"2", "b/f3": b"3", "g": b"4"})
+        back, mnt, log = self.tmp / "back", self.tmp / "mnt", self.tmp / "log"
+        back.mkdir(), mnt.mkdir()
+        py = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable  # Debian's fusepy
+        fs = subprocess.Popen([py, Path(__file__).with_name("logging_fs.py"), back, mnt, log], stderr=subprocess.DEVNULL)
+        self.addCleanup(fs.wait, 10), self.addCleanup(subprocess.run, ["umount", "-l", str(mnt)])
+        for _ in range(100):
+            if os.path.ismount(mnt) or fs.poll() is not None or time.sleep(0.05):
+                break
+        if not os.path.ismount(mnt):
+            self.skipTest("cannot mount a FUSE file system here (no /dev/fuse, or no python3-fusepy)")
+        self.assertEqual(run(exe, "-qq", "-d", str(mnt / "t")).returncode, 0)
+        lines = log.read_text().splitlines()
+        renames = [(i, line.split()[1:]) for i, line in enumerate(lines) if line.startswith("RENAME ")]
+        self.assertEqual(len(renames), 4, lines)
+        for i, (temp, final) in renames:
+            self.assertIn(f"FSYNC {temp}", lines[:i], final)
+            self.assertIn(f"FSYNCDIR {os.path.dirname(final)}", lines[i:], final)
+
     def test_a_sweep_leaves_what_a_running_extraction_holds(self):
         _, exe = self.archive({"f": b"x"})
         target = self.tmp / "t"

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -49,6 +50,15 @@ class Capture final : public Reporter {
   std::string said;
 };
 
+// An archive in memory that cannot be read past its first `reads` reads.
+struct FlakySource final : zip::Source {
+  FlakySource(const std::string& zip, int reads) : mem(zip.data(), zip.size()), left(reads) {}
+  uint64_t size() const override { return mem.size(); }
+  bool read(uint64_t at, void* buf, size_t n) override { return left-- != 0 && mem.read(at, buf, n); }
+  zip::MemorySource mem;
+  std::atomic<int> left;
+};
+
 // Unpacks into root/target with two workers, as on a two-processor machine.
 class Unpack : public ::testing::Test {
  protected:
@@ -75,6 +85,7 @@ class Unpack : public ::testing::Test {
     const std::string zip = slurp(archive);
     cli::Options opt;
     offered = 2;
+    int reads = -1;
     std::istringstream words(steps);
     for (std::string w; words >> w;) {
       const size_t eq = w.find('=');
@@ -82,6 +93,8 @@ class Unpack : public ::testing::Test {
       if (w == "!" || w == "1") {
         offered = w == "1" ? 1 : 2;
         if (w == "!") run(zip);
+      } else if (w[0] == 'r') {
+        reads = std::stoi(w.substr(1));
       } else if (w == "-u") {
         opt.update = true;
       } else if (w[0] == '-') {
@@ -94,7 +107,8 @@ class Unpack : public ::testing::Test {
         std::ofstream(p) << w.substr(eq + 1);
       }
     }
-    return run(zip, opt);
+    FlakySource src(zip, reads);
+    return run(src, opt);
   }
 
   Workspace ws[2];

@@ -95,6 +95,8 @@ bool raw_command_line(std::u16string_view* line) {
   return true;
 }
 
+void keep_going_on_closed_pipes() {}  // Windows raises no signal for a closed pipe
+
 void write_stdout(std::string_view text) { write_handle(STD_OUTPUT_HANDLE, text); }
 void write_stderr(std::string_view text) { write_handle(STD_ERROR_HANDLE, text); }
 

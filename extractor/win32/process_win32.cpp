@@ -28,6 +28,8 @@ Err NativeHost::random(void* buf, size_t n) {
 
 void NativeHost::sleep_ms(unsigned ms) { Sleep(ms); }
 
+ComponentLimit NativeHost::component_limit() { return {255, ComponentLimit::Unit::utf16}; }
+
 // The program that ships always flushes: no setting on a user's machine
 // may trade a whole file after a power cut for speed.
 bool bench_without_flush() { return false; }
