@@ -1,7 +1,7 @@
-// One small set of 64-bit keys, open-addressed in slots its user owns. It
-// serves every table the extraction keeps; each use decides how its names
-// become keys (Unicode uppercase, ASCII fold, raw bytes) and what a full set
-// means to it (refuse the archive, unpack in order, sweep again).
+// Small sets of 64-bit keys, open-addressed. They serve every table the
+// extraction keeps; each use decides how its names become keys (Unicode
+// uppercase, ASCII fold, raw bytes) and what a full set means to it (refuse
+// the archive, unpack in order, sweep again).
 #pragma once
 
 #include <cstddef>
@@ -107,6 +107,55 @@ class GrowingKeySet {
   size_t most_;
   uint64_t* slots_ = nullptr;
   KeySet set_;
+};
+
+// Keys kept as 32-bit fingerprints in slots allocated once: half a KeySet's
+// memory per key, for a user to whom a rare false "found" costs only time
+// (MayLandOnOneFile: a false clash unpacks in order, which is safe). It
+// never grows, since a key cut to its fingerprint cannot be placed again.
+class FingerprintSet {
+ public:
+  // Room for `expected` keys at half the slots, within `most` slots (a power
+  // of two). Full from the start when the memory cannot be had.
+  FingerprintSet(uint64_t expected, size_t most) {
+    size_t want = 1024;
+    while (want < most && want / 2 < expected) want *= 2;
+    slots_ = static_cast<uint32_t*>(std::calloc(want, sizeof *slots_));
+    if (slots_) mask_ = want - 1;
+  }
+  ~FingerprintSet() { std::free(slots_); }
+  FingerprintSet(const FingerprintSet&) = delete;
+  FingerprintSet& operator=(const FingerprintSet&) = delete;
+
+  // As KeySet::put, the low bit of `key` being the user's mark. The key is
+  // mixed first (its low bits may be poor), then its high half picks the
+  // slot and its low half is kept: two keys pass for one only when they
+  // agree in both. Full at three quarters of the slots: longer probes are
+  // all a fuller table costs, while "full" costs its user more.
+  KeySet::Put put(uint64_t key, bool* mark = nullptr) {
+    if (slots_ == nullptr) return KeySet::Put::full;
+    uint64_t h = key & ~uint64_t{1};
+    h = (h ^ h >> 33) * 0xff51afd7ed558ccdULL;
+    h = (h ^ h >> 33) * 0xc4ceb9fe1a85ec53ULL;
+    h ^= h >> 33;
+    uint32_t fp = static_cast<uint32_t>(h) & ~1u;
+    if (fp == 0) fp = 2;  // 0 marks a free slot
+    size_t i = static_cast<size_t>(h >> 32) & mask_;
+    for (; slots_[i] != 0; i = (i + 1) & mask_) {
+      if ((slots_[i] & ~1u) != fp) continue;
+      if (mark) *mark = (slots_[i] & 1) != 0;
+      return KeySet::Put::found;
+    }
+    if (used_ >= (mask_ + 1) / 4 * 3) return KeySet::Put::full;
+    ++used_;
+    slots_[i] = fp | static_cast<uint32_t>(key & 1);
+    return KeySet::Put::added;
+  }
+
+ private:
+  uint32_t* slots_ = nullptr;
+  size_t mask_ = 0;
+  size_t used_ = 0;
 };
 
 }  // namespace rdz

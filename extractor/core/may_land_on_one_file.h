@@ -18,12 +18,14 @@ namespace rdz {
 // merges more paths than Windows would; the two letters whose capitals are
 // ASCII, dotless i and long s, never get here: names equal in Windows'
 // letter case are refused first), and a name with '~' in it could be the
-// short name of another. The set grows with the paths, within the bound of
-// the names table (NamesGivenTwice); a full set counts as a clash, since
-// nothing more can be told.
+// short name of another. The keys are kept as fingerprints: a false match
+// only makes a false clash. The set is sized from the records, as many slots
+// as the names table (NamesGivenTwice) at most but half its memory, so that
+// both together stay small; a full set counts as a clash, since nothing more
+// can be told.
 class MayLandOnOneFile {
  public:
-  static constexpr size_t kMostSlots = size_t{1} << 21;  // 16 MiB
+  static constexpr size_t kMostSlots = size_t{1} << 21;  // 8 MiB
 
   explicit MayLandOnOneFile(uint64_t records) : set_(records, kMostSlots) {}
 
@@ -65,7 +67,7 @@ class MayLandOnOneFile {
     }
   }
 
-  GrowingKeySet set_;
+  FingerprintSet set_;
   bool clash_ = false;
 };
 

@@ -7,6 +7,7 @@
 
 #include "held_lines.h"
 #include "key_set.h"
+#include "may_land_on_one_file.h"
 #include "message.h"
 #include "testutil.h"
 #include "zipwriter.h"
@@ -40,8 +41,9 @@ TEST_F(Unpack, DeflateBombStopsWithinOneBuffer) {
   EXPECT_LT(src.bytes, 200u * 1024);
 }
 
-// Every table the extraction keeps is full at half its slots, so probes stay
-// short, and keeps its keys and their marks when it grows.
+// A set of exact keys is full at half its slots, so probes stay short, and
+// keeps its keys and their marks when it grows; the paths table keeps
+// fingerprints in half the memory, marks and all, and fills further.
 TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   uint64_t small[4], big[8];
   KeySet s(small, 4);
@@ -53,6 +55,16 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
   EXPECT_TRUE(mark);
   EXPECT_EQ(s.put(10), KeySet::Put::added);
+  const auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
+  const size_t before = heap();
+  MayLandOnOneFile paths(1000000);
+  EXPECT_LE(heap(), before + (8u << 20) + 4096);
+  EXPECT_TRUE(paths.add("a/b", false) && paths.add("A/", true));
+  EXPECT_FALSE(paths.add("a", false));
+  MayLandOnOneFile few(1);  // 1024 slots, full (a clash) at 768 paths
+  int taken = 0;
+  while (few.add(std::to_string(taken), false)) ++taken;
+  EXPECT_EQ(taken, 768);
 }
 
 // Error lines behind a slow entry come back in archive order, each entry's
