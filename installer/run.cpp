@@ -136,6 +136,14 @@ int refuse_target(const char* target, const char* command) {
 int install(const char* default_dir, char* target) {
   // The answer as the user named it, for what is said about the answer itself.
   bool joined = target[0] != '\0' && is_relative(target);
+  // Without a current directory a relative answer names no place; the
+  // system would still resolve it from one the run could not name.
+  if (default_dir[0] == '\0' && is_relative(target)) {
+    ops::print(Stream::err,
+               "Error: the current directory could not be read, so there is no default "
+               "and a relative directory names no place; nothing was installed.\n");
+    return -1;
+  }
   const char* base = joined ? default_dir : "";
   const char* sep = joined ? "\\" : "";
   // Judged as typed: resolving the path would silently drop the blanks and dots.
@@ -167,6 +175,18 @@ int install(const char* default_dir, char* target) {
   ops::flush_output();
   if (ops::run_command(command) != 0) {
     ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
+    return -1;
+  }
+  // The extractor's status says its archive unpacked, not that it held the
+  // libraries where every run looks for them: a payload packed one level off
+  // ends 0 too, and its record would name no installation.
+  char libraries[kPathCapacity];
+  std::snprintf(libraries, sizeof libraries, "%s%s", target, kLibrarySuffix);
+  if (!is_directory(libraries)) {
+    ops::print(Stream::err,
+               "Error: the extractor ended without the library directory %s; "
+               "nothing usable was installed.\n",
+               libraries);
     return -1;
   }
   write_installation_record(target);

@@ -13,8 +13,9 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-const std::string kPrompt =
-    "Enter the directory to which to install the run-time libraries\n  [default: C:\\work]: ";
+std::string prompt(const std::string& cwd = "C:\\work") {
+  return "Enter the directory to which to install the run-time libraries\n  [default: " + cwd + "]: ";
+}
 const std::string kSuccess = "\nFinished successfully. Press Enter key to exit the installer.\n";
 const std::string kFailure = "\nFinished unsuccessfully. Press Enter key to exit the installer.\n";
 const std::string kSjis = "\x83\x5C\x83\x74\x83\x67";  // three letters, 5C the first's second byte
@@ -52,8 +53,7 @@ class Run : public ::testing::Test {
     EXPECT_EQ(fake::world().input_pos, input.size());
     EXPECT_EQ(fake::world().open_keys + fake::world().texts_outstanding, 0);
     const std::string& out = fake::world().out;
-    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version " + std::string(installer::kVersion) +
-                       ".\n\nThis application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
+    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version 1.1.\n\nThis application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
     const std::string notice_end = "      your PATH is configured correctly as mentioned above.\n\n";
     return out.substr(out.find(notice_end) + notice_end.size());
   }
@@ -67,8 +67,11 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
   const std::string long_dir = "C:\\" + std::string(246, 'a'), a252(252, 'a');
   const std::string trims = "A directory name ends in a blank or a dot, which Windows would drop.";
   const std::string device = "The path names a device, not a directory.";
+  const std::string a256(256, 'a'), no_cwd = "the current directory could not be read, so there is "
+                                             "no default and a relative directory names no place";
   struct Case {  // no target: refused
     std::string input, target, err; Strings made = {}; int code_page = 1252; bool cmd = true;
+    std::string cwd = "C:\\work";
   } cases[] = {
       {"\n\n", "C:\\work", ""},
       {"libs\\rt\n", "C:\\work\\libs\\rt", "", {"C:\\work\\libs", "C:\\work\\libs\\rt"}},
@@ -79,8 +82,9 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
                                         "system's code page for file names cannot hold")},
       {std::string("a\0b\n", 4), "", refused("the directory entered holds a NUL character")},
       {"", "", refused("the input ended before a directory was entered")},
-      {"C:\\" + std::string(300, 'a') + "\nK", "",
-       refused("the directory entered is longer than 259 characters")},
+      {"C:\\" + a256 + "a\nK", "", refused("the directory entered is longer than 259 characters")},
+      {"C:\\" + a256 + "\n", "", not_created("C:\\" + a256, "The library directory C:\\" + a256 +
+                                                              "\\bin\\win32 would be longer than 259 characters.")},
       {a252, "", not_created("C:\\work\\" + a252, "The path is longer than 259 characters.")},
       {long_dir + "a", "", not_created(long_dir + "a", "The library directory " + long_dir +
                                        "a\\bin\\win32 would be longer than 259 characters.")},
@@ -96,13 +100,19 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
       {"C:/new/./a/../b/\n", "C:\\new\\b", "", {"C:\\new", "C:\\new\\b"}},
       {"//./C:/x\n", "", not_created("\\\\.\\C:\\x", device)},
       {"\\\\?\\Volume{1}\\rt\n", "", not_created("\\\\?\\Volume{1}\\rt", device)},
+      {"C:\\x\\COM1\\y\n", "", not_created("C:\\x\\COM1\\y", device)},
+      {"a\"b\n", "", not_run("C:\\work\\a\"b", "The directory name contains '\"', which the "
+                              "command interpreter would not pass on as typed.\n")},
+      {"\n", "", refused(no_cwd), {}, 1252, true, ""}, {"x\n", "", refused(no_cwd), {}, 1252, true, ""},
+      {"C:\\rt\n", "C:\\rt", "", {"C:\\rt"}, 1252, true, ""},
   };
   for (const Case& c : cases) {
     SetUp();
     fake::world().ansi_code_page = c.code_page;
     fake::world().interpreter_is_cmd = c.cmd;
+    fake::world().cwd = c.cwd;
     bool ok = !c.target.empty();
-    EXPECT_EQ(run(c.input, ok ? 0 : -1), kPrompt + (ok ? kSuccess : kFailure));
+    EXPECT_EQ(run(c.input, ok ? 0 : -1), prompt(c.cwd) + (ok ? kSuccess : kFailure));
     EXPECT_EQ(fake::world().err, c.err);
     EXPECT_EQ(recorded(), ok ? c.target + '\0' : "");
     EXPECT_EQ(fake::world().commands, ok ? Strings{command(c.target)} : Strings{});
@@ -125,15 +135,27 @@ TEST_F(Run, FoundInstallationIsReportedAndNothingIsAskedOrChanged) {
   EXPECT_TRUE(fake::world().commands.empty());
 }
 
-TEST_F(Run, ExtractorMissingOrFailingIsReportedWithTheCommandAndNotRecorded) {
-  for (int status : {0, 7}) {
+TEST_F(Run, OnlyAnExtractorThatLeavesTheLibrariesMakesASuccessAndOnlyThatIsRecorded) {
+  const std::string no_libraries = "Error: the extractor ended without the library directory "
+                                   "C:\\work\\rt\\bin\\win32; nothing usable was installed.\n";
+  struct Case { bool there; int status; bool libraries; long registry; std::string err, out = ""; } cases[] = {
+      {false, 0, true, 0, not_run("C:\\work\\rt", "There is no ruduvizide.exe in the current directory.\n")},
+      {true, 7, true, 0, not_run("C:\\work\\rt", "")}, {true, 0, false, 0, no_libraries},
+      {true, 0, true, 5, "", "Error: Access is denied.\r\n\n"},  // installed, the record not stored
+  };
+  for (const Case& c : cases) {
     SetUp();
-    fake::world().on_command = [status](const std::string&) { return status; };
-    if (status == 0) fake::world().files.clear();
-    run("rt\n\n", -1);
-    EXPECT_EQ(fake::world().err, not_run("C:\\work\\rt", status ? "" : "There is no ruduvizide.exe "
-                                                                       "in the current directory.\n"));
-    EXPECT_EQ(fake::world().commands.size() + fake::world().created.size() + recorded().size(), status ? 2u : 0u);
+    if (!c.there) fake::world().files.clear();
+    fake::world().set_value_status = c.registry;
+    fake::world().error_texts[5] = "Access is denied.\r\n";
+    fake::world().on_command = [c](const std::string&) {
+      return c.libraries ? fake::add_tree("C:\\work\\rt\\bin\\win32") : void(), c.status;
+    };
+    bool ok = c.err.empty();
+    EXPECT_EQ(run("rt\n\n", ok ? 0 : -1), prompt() + c.out + (ok ? kSuccess : kFailure));
+    EXPECT_EQ(fake::world().err, c.err);
+    EXPECT_EQ(fake::world().commands.size() + fake::world().created.size(), c.there ? 2u : 0u);
+    EXPECT_EQ(recorded(), "");
   }
 }
 
@@ -154,6 +176,15 @@ TEST(FormTargetPath, AnswersAreResolvedToOneSpelling) {
   }
 }
 
+TEST(NamesDevice, AnyComponentWindowsOpensAsADeviceAndTheDeviceNamespace) {
+  for (const char* path : {"C:\\x\\COM1\\y", "C:\\x\\Con .txt", "\\\\s\\LPT9.a.b\\c", "C:NUL", "C:\\aux:s",
+                           "C:\\conout$", "C:\\CONIN$\\x", "C:\\prn", "C:\\com0", "C:\\lpt\xB9", "\\\\.\\C:\\x"})
+    EXPECT_TRUE(installer::names_device(path)) << path;
+  for (const char* path : {"C:\\COM10", "C:\\co", "C:\\xcon", "C:\\COMa", "C:\\LPT", "C:\\lpt/", "C:\\nul_\\x",
+                           "C:\\conin", "C:\\con$", "C:\\com\xB4", "\\\\?\\C:\\x", "\\\\?\\UNC\\s\\t", ""})
+    EXPECT_FALSE(installer::names_device(path)) << path;
+}
+
 TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
   const std::string so = "\x83\x5C";  // a letter whose second byte is a backslash
   struct Case { std::string existing, path; int result; Strings created; int code_page = 1252; } cases[] = {
@@ -164,7 +195,7 @@ TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
       {"C:\\", "C:\\" + so + "\\x", 0, {"C:\\" + so, "C:\\" + so + "\\x"}, 932},
       {"C:\\", "C:\\a\\" + std::string(250, 'b'), -1, {"C:\\a"}},  // refused midway
       {"C:\\f", "C:\\f\\file\\g", -1, {}},                         // a file in the way
-      {"C:\\", "\\dir", -1, {}},  {"C:\\", "Q:\\x", -1, {}}, {"C:\\", "Q:", -1, {}},
+      {"C:\\", "\\dir", -1, {}},  {"C:\\", "Q:\\x", -1, {}}, {"C:\\", "Q:", -1, {}}, {"C:\\", "libs", -1, {}},
   };
   for (const Case& c : cases) {
     fake::reset();
