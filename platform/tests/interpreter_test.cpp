@@ -28,6 +28,9 @@ struct Starter {
 TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
   // A name one character too long with any extension.
   const std::string long_comspec = "C:\\" + std::string(253, 'd');
+  // Full paths, drive and network, of 259 characters (the longest a program may have) and 260.
+  const std::string d259 = "C:\\" + std::string(252, 'd') + ".exe", u259 = "\\\\s\\" + std::string(251, 'u') + ".exe";
+  const std::string d260 = "C:\\d" + d259.substr(3), u260 = "\\\\s\\u" + u259.substr(4);
   struct Case {
     const char *comspec, *system_dir;
     bool win95;
@@ -51,6 +54,10 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
        "\\\\srv\\bad.exe /c run it"},
       {long_comspec.c_str(), "C:\\ok", false, "", "", {"C:\\ok\\cmd.exe"}, "C:\\ok\\cmd.exe /d /v:off /c run it"},
       {"D:\\sh.exe", "C:\\win", false, "", "", {}, "", "run it!"},  // only cmd.exe is told to leave '!'
+      {d259.c_str(), "C:\\w", false, d259, "", {d259}, d259 + " /c run it"},
+      {u259.c_str(), "C:\\w", false, u259, "", {u259}, u259 + " /c run it"},
+      {d260.c_str(), "C:\\w", false, "", "", {"C:\\w\\cmd.exe"}, "C:\\w\\cmd.exe /d /v:off /c run it"},
+      {u260.c_str(), "C:\\w", false, "", "", {"C:\\w\\cmd.exe"}, "C:\\w\\cmd.exe /d /v:off /c run it"},
   };
   for (const Case& c : cases) {
     Starter s{c.starts, c.refuses, {}, {}};
