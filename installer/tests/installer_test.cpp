@@ -53,7 +53,8 @@ class Run : public ::testing::Test {
     EXPECT_EQ(fake::world().input_pos, input.size());
     EXPECT_EQ(fake::world().open_keys + fake::world().texts_outstanding, 0);
     const std::string& out = fake::world().out;
-    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version 1.1.\n\nThis application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
+    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version 1.1.\n\n"
+                       "This application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
     const std::string notice_end = "      your PATH is configured correctly as mentioned above.\n\n";
     return out.substr(out.find(notice_end) + notice_end.size());
   }
