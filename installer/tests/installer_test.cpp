@@ -92,7 +92,7 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
       {long_dir, "", not_created(long_dir, "Error: Too long.\r\n")},
       {"Q:\\rt\n", "", not_created("Q:\\rt", "Error: Not found.\r\n")},
       {"C:\\rt\\libs \n", "", not_created("C:\\rt\\libs ", trims)},
-      {"a.\\b\n", "", not_created("C:\\work\\a.\\b", trims)},
+      {"a.\\b\n", "", not_created("C:\\work\\a.\\b", trims)}, {"\\x.\n", "", not_created("\\x.", trims)},
       {"%TEMP%\n", "", not_run("C:\\work\\%TEMP%", "The directory name contains '%', which the "
                                "command interpreter would not pass on as typed.\n")},
       {"a!b\n", "C:\\work\\a!b", "", {"C:\\work\\a!b"}},
@@ -146,7 +146,7 @@ TEST_F(Run, OnlyAnExtractorThatLeavesTheLibrariesMakesASuccessAndOnlyThatIsRecor
   };
   for (const Case& c : cases) {
     SetUp();
-    if (!c.there) fake::world().files.clear();
+    if (!c.there) fake::world().files.clear(), fake::world().dirs.insert("ruduvizide.exe");
     fake::world().set_value_status = c.registry;
     fake::world().error_texts[5] = "Access is denied.\r\n";
     fake::world().on_command = [c](const std::string&) {
@@ -166,13 +166,15 @@ TEST(FormTargetPath, AnswersAreResolvedToOneSpelling) {
       {"/rt", "C:\\rt"},       {"D:sub", "D:\\sub"},      {"C:sub", "C:\\work\\sub"},
       {"D:\\rt\\", "D:\\rt"},  {"d:/Rt/./a/../b/", "d:\\Rt\\b"}, {"\\\\srv\\share", "\\\\srv\\share"},
       {"libs", "C:\\libs", "C:\\"}, {"C:\\", "C:\\"},  {"\\\\?\\C:\\x\\", "\\\\?\\C:\\x"}, {"", "", ""},
+      {"C:\\" + std::string(256, 'a'), "C:\\" + std::string(256, 'a')},  // the longest fills its buffer
   };
   for (const Case& c : cases) {
     fake::reset();
     fake::world().cwd = c.cwd;
     std::string answer = c.answer;
-    answer.resize(installer::kPathCapacity);
+    answer.resize(installer::kPathCapacity), answer += 'G';  // G: the byte after the buffer
     EXPECT_EQ(installer::form_target_path(c.cwd.c_str(), answer.data()), 0);
+    EXPECT_EQ(answer.back(), 'G');
     EXPECT_EQ(answer.c_str(), c.target) << c.answer;
   }
 }
@@ -182,7 +184,8 @@ TEST(NamesDevice, AnyComponentWindowsOpensAsADeviceAndTheDeviceNamespace) {
                            "C:\\conout$", "C:\\CONIN$\\x", "C:\\prn", "C:\\com0", "C:\\lpt\xB9", "\\\\.\\C:\\x"})
     EXPECT_TRUE(installer::names_device(path)) << path;
   for (const char* path : {"C:\\COM10", "C:\\co", "C:\\xcon", "C:\\COMa", "C:\\LPT", "C:\\lpt/", "C:\\nul_\\x",
-                           "C:\\conin", "C:\\con$", "C:\\com\xB4", "\\\\?\\C:\\x", "\\\\?\\UNC\\s\\t", ""})
+                           "C:\\conin", "C:\\con$", "C:\\com\xB4", "\\\\?\\a:\\x", "\\\\?\\Z:\\x",
+                           "\\\\?\\UNC\\s\\t", ""})
     EXPECT_FALSE(installer::names_device(path)) << path;
 }
 

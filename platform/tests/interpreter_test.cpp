@@ -29,8 +29,11 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
   // A name one character too long with any extension.
   const std::string long_comspec = "C:\\" + std::string(253, 'd');
   // Full paths, drive and network, of 259 characters (the longest a program may have) and 260.
-  const std::string d259 = "C:\\" + std::string(252, 'd') + ".exe", u259 = "\\\\s\\" + std::string(251, 'u') + ".exe";
+  const std::string d259 = "C:\\" + std::string(252, 'd') + ".exe";
+  const std::string u259 = "\\\\s\\" + std::string(251, 'u') + ".exe";
   const std::string d260 = "C:\\d" + d259.substr(3), u260 = "\\\\s\\u" + u259.substr(4);
+  // The longest command line, 32767 characters, and one more; a system directory too long.
+  const std::string fits(32767 - 26, 'x'), long_system = "C:\\" + std::string(250, 's');
   struct Case {
     const char *comspec, *system_dir;
     bool win95;
@@ -58,6 +61,9 @@ TEST(Interpreter, CandidatesAreTriedInOrderUntilOneStartsOrRefuses) {
       {u259.c_str(), "C:\\w", false, u259, "", {u259}, u259 + " /c run it"},
       {d260.c_str(), "C:\\w", false, "", "", {"C:\\w\\cmd.exe"}, "C:\\w\\cmd.exe /d /v:off /c run it"},
       {u260.c_str(), "C:\\w", false, "", "", {"C:\\w\\cmd.exe"}, "C:\\w\\cmd.exe /d /v:off /c run it"},
+      {nullptr, "C:\\w", false, "C:\\w\\cmd.exe", "", {"C:\\w\\cmd.exe"}, "C:\\w\\cmd.exe /d /v:off /c " + fits,
+       fits},
+      {nullptr, "C:\\w", false, "", "", {}, "", fits + "x"}, {nullptr, long_system.c_str(), false, "", "", {}, ""},
   };
   for (const Case& c : cases) {
     Starter s{c.starts, c.refuses, {}, {}};
