@@ -20,10 +20,6 @@ bool is_drive_root(const char* p) {
   return letter >= 'a' && letter <= 'z' && p[1] == ':' && is_separator(p[2]);
 }
 
-}  // namespace
-
-namespace {
-
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Whether the length bytes at text are word (upper case), letter case aside.
