@@ -1,5 +1,8 @@
 #include "installer/dirs.h"
 
+#include <cstddef>
+#include <initializer_list>
+
 #include "platform/ops.h"
 
 namespace installer {
@@ -17,9 +20,49 @@ bool is_drive_root(const char* p) {
   return letter >= 'a' && letter <= 'z' && p[1] == ':' && is_separator(p[2]);
 }
 
+char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether the length bytes at text are word (upper case), letter case aside.
+bool equals_ignoring_case(const char* text, std::size_t length, const char* word) {
+  for (std::size_t i = 0; i < length; ++i)
+    if (word[i] == '\0' || upper(text[i]) != word[i]) return false;
+  return word[length] == '\0';
+}
+
+// Windows opens a device for these names in any directory, whatever
+// extension follows and whatever blanks precede it: COM1.txt is COM1. The
+// superscript digits are their bytes in code page 1252; elsewhere those
+// bytes are other letters, refused needlessly but harmlessly.
+bool is_device_component(const char* start, const char* end) {
+  std::size_t length = 0;
+  while (start + length < end && start[length] != '.') ++length;
+  while (length > 0 && start[length - 1] == ' ') --length;
+  for (const char* name : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (equals_ignoring_case(start, length, name)) return true;
+  if (length != 4 || !(equals_ignoring_case(start, 3, "COM") || equals_ignoring_case(start, 3, "LPT")))
+    return false;
+  unsigned char digit = static_cast<unsigned char>(start[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+// Whether a component of path, anywhere in it, is a device name: only the
+// last one is turned into \\.\NAME when the path is resolved, so one in
+// the middle would be met only once the directories before it are made.
+bool has_device_component(const char* path) {
+  const char* start = path;
+  for (const char* p = path;; p = next_char(p)) {
+    if (*p == '\0' || is_separator(*p) || *p == ':') {
+      if (is_device_component(start, p)) return true;
+      if (*p == '\0') return false;
+      start = p + 1;
+    }
+  }
+}
+
 }  // namespace
 
 bool names_device(const char* path) {
+  if (has_device_component(path)) return true;
   if (!is_separator(path[0]) || !is_separator(path[1]) || (path[2] != '.' && path[2] != '?') ||
       !is_separator(path[3]))
     return false;

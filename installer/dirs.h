@@ -17,6 +17,8 @@ const char* next_char(const char* p);
 // Whether path lies in the device namespace (\\.\ or \\?\), other than a
 // drive or network path written with the long-path prefix (\\?\C:\,
 // \\?\UNC\): a device names no directory to install into.
+// So does a path any of whose components is a device name (CON, NUL, COM1,
+// LPT1.txt, ...), wherever it stands: C:\x\COM1\y.
 bool names_device(const char* path);
 
 // Whether path reads the same from any current directory and drive: a

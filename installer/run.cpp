@@ -187,6 +187,18 @@ int install(const char* default_dir, char* target) {
     ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
     return -1;
   }
+  // The extractor's status says its archive unpacked, not that it held the
+  // libraries where every run looks for them: a payload packed one level off
+  // ends 0 too, and its record would name no installation.
+  char libraries[kPathCapacity];
+  std::snprintf(libraries, sizeof libraries, "%s%s", target, kLibrarySuffix);
+  if (!is_directory(libraries)) {
+    ops::print(Stream::err,
+               "Error: the extractor ended without the library directory %s; "
+               "nothing usable was installed.\n",
+               libraries);
+    return -1;
+  }
   write_installation_record(target);
   return 0;
 }

@@ -53,8 +53,8 @@ class Run : public ::testing::Test {
     EXPECT_EQ(fake::world().input_pos, input.size());
     EXPECT_EQ(fake::world().open_keys + fake::world().texts_outstanding, 0);
     const std::string& out = fake::world().out;
-    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version " + std::string(installer::kVersion) +
-                       ".\n\nThis application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
+    EXPECT_EQ(out.find("DARADA Ravozi Run-Time Library Installer version 1.1.\n\n"
+                       "This application installs the DARADA Ravozi Run-Time Libraries.\n"), 0u);
     const std::string notice_end = "      your PATH is configured correctly as mentioned above.\n\n";
     return out.substr(out.find(notice_end) + notice_end.size());
   }
@@ -65,7 +65,7 @@ class Run : public ::testing::Test {
 };
 
 TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
-  const std::string long_dir = "C:\\" + std::string(246, 'a'), a252(252, 'a');
+  const std::string long_dir = "C:\\" + std::string(246, 'a'), a252(252, 'a'), a256(256, 'a');
   const std::string trims = "A directory name ends in a blank or a dot, which Windows would drop.";
   const std::string device = "The path names a device, not a directory.";
   const std::string no_cwd = refused("the current directory could not be read exactly (its name is too long, or holds "
@@ -85,15 +85,16 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
                                         "system's code page for file names cannot hold")},
       {std::string("a\0b\n", 4), "", refused("the directory entered holds a NUL character")},
       {"", "", refused("the input ended before a directory was entered")},
-      {"C:\\" + std::string(300, 'a') + "\nK", "",
-       refused("the directory entered is longer than 259 characters")},
+      {"C:\\" + a256 + "a\nK", "", refused("the directory entered is longer than 259 characters")},
+      {"C:\\" + a256 + "\n", "", not_created("C:\\" + a256, "The library directory C:\\" + a256 +
+                                                              "\\bin\\win32 would be longer than 259 characters.")},
       {a252, "", not_created("C:\\work\\" + a252, "The path is longer than 259 characters.")},
       {long_dir + "a", "", not_created(long_dir + "a", "The library directory " + long_dir +
                                        "a\\bin\\win32 would be longer than 259 characters.")},
       {long_dir, "", not_created(long_dir, "Error: Too long.\r\n")},
       {"Q:\\rt\n", "", not_created("Q:\\rt", "Error: Not found.\r\n")},
       {"C:\\rt\\libs \n", "", not_created("C:\\rt\\libs ", trims)},
-      {"a.\\b\n", "", not_created("C:\\work\\a.\\b", trims)},
+      {"a.\\b\n", "", not_created("C:\\work\\a.\\b", trims)}, {"\\x.\n", "", not_created("\\x.", trims)},
       {"%TEMP%\n", "", not_run("C:\\work\\%TEMP%", "The directory name contains '%', which the "
                                "command interpreter would not pass on as typed.\n")},
       {"a!b\n", "C:\\work\\a!b", "", {"C:\\work\\a!b"}},
@@ -108,6 +109,9 @@ TEST_F(Run, AnswersLandWhereTheySayOrAreRefusedBeforeAnythingIsMade) {
       {"C:/new/./a/../b/\n", "C:\\new\\b", "", {"C:\\new", "C:\\new\\b"}},
       {"//./C:/x\n", "", not_created("\\\\.\\C:\\x", device)},
       {"\\\\?\\Volume{1}\\rt\n", "", not_created("\\\\?\\Volume{1}\\rt", device)},
+      {"C:\\x\\COM1\\y\n", "", not_created("C:\\x\\COM1\\y", device)},
+      {"a\"b\n", "", not_run("C:\\work\\a\"b", "The directory name contains '\"', which the "
+                              "command interpreter would not pass on as typed.\n")},
   };
   for (const Case& c : cases) {
     SetUp();
@@ -138,15 +142,27 @@ TEST_F(Run, FoundInstallationIsReportedAndNothingIsAskedOrChanged) {
   EXPECT_TRUE(fake::world().commands.empty());
 }
 
-TEST_F(Run, ExtractorMissingOrFailingIsReportedWithTheCommandAndNotRecorded) {
-  for (int status : {0, 7}) {
+TEST_F(Run, OnlyAnExtractorThatLeavesTheLibrariesMakesASuccessAndOnlyThatIsRecorded) {
+  const std::string no_libraries = "Error: the extractor ended without the library directory "
+                                   "C:\\work\\rt\\bin\\win32; nothing usable was installed.\n";
+  struct Case { bool there; int status; bool libraries; long registry; std::string err, out = ""; } cases[] = {
+      {false, 0, true, 0, not_run("C:\\work\\rt", "There is no ruduvizide.exe in the current directory.\n")},
+      {true, 7, true, 0, not_run("C:\\work\\rt", "")}, {true, 0, false, 0, no_libraries},
+      {true, 0, true, 5, "", "Error: Access is denied.\r\n\n"},  // installed, the record not stored
+  };
+  for (const Case& c : cases) {
     SetUp();
-    fake::world().on_command = [status](const std::string&) { return status; };
-    if (status == 0) fake::world().files.clear();
-    run("rt\n\n", -1);
-    EXPECT_EQ(fake::world().err, not_run("C:\\work\\rt", status ? "" : "There is no ruduvizide.exe "
-                                                                       "in the current directory.\n"));
-    EXPECT_EQ(fake::world().commands.size() + fake::world().created.size() + recorded().size(), status ? 2u : 0u);
+    if (!c.there) fake::world().files.clear(), fake::world().dirs.insert("ruduvizide.exe");
+    fake::world().set_value_status = c.registry;
+    fake::world().error_texts[5] = "Access is denied.\r\n";
+    fake::world().on_command = [c](const std::string&) {
+      return c.libraries ? fake::add_tree("C:\\work\\rt\\bin\\win32") : void(), c.status;
+    };
+    bool ok = c.err.empty();
+    EXPECT_EQ(run("rt\n\n", ok ? 0 : -1), prompt("C:\\work") + c.out + (ok ? kSuccess : kFailure));
+    EXPECT_EQ(fake::world().err, c.err);
+    EXPECT_EQ(fake::world().commands.size() + fake::world().created.size(), c.there ? 2u : 0u);
+    EXPECT_EQ(recorded(), "");
   }
 }
 
@@ -156,15 +172,27 @@ TEST(FormTargetPath, AnswersAreResolvedToOneSpelling) {
       {"/rt", "C:\\rt"},       {"D:sub", "D:\\sub"},      {"C:sub", "C:\\work\\sub"},
       {"D:\\rt\\", "D:\\rt"},  {"d:/Rt/./a/../b/", "d:\\Rt\\b"}, {"\\\\srv\\share", "\\\\srv\\share"},
       {"libs", "C:\\libs", "C:\\"}, {"C:\\", "C:\\"},  {"\\\\?\\C:\\x\\", "\\\\?\\C:\\x"}, {"", "", ""},
+      {"C:\\" + std::string(256, 'a'), "C:\\" + std::string(256, 'a')},  // the longest fills its buffer
   };
   for (const Case& c : cases) {
     fake::reset();
     fake::world().cwd = c.cwd;
     std::string answer = c.answer;
-    answer.resize(installer::kPathCapacity);
+    answer.resize(installer::kPathCapacity), answer += 'G';  // G: the byte after the buffer
     EXPECT_EQ(installer::form_target_path(c.cwd.c_str(), answer.data()), 0);
+    EXPECT_EQ(answer.back(), 'G');
     EXPECT_EQ(answer.c_str(), c.target) << c.answer;
   }
+}
+
+TEST(NamesDevice, AnyComponentWindowsOpensAsADeviceAndTheDeviceNamespace) {
+  for (const char* path : {"C:\\x\\COM1\\y", "C:\\x\\Con .txt", "\\\\s\\LPT9.a.b\\c", "C:NUL", "C:\\aux:s",
+                           "C:\\conout$", "C:\\CONIN$\\x", "C:\\prn", "C:\\com0", "C:\\lpt\xB9", "\\\\.\\C:\\x"})
+    EXPECT_TRUE(installer::names_device(path)) << path;
+  for (const char* path : {"C:\\COM10", "C:\\co", "C:\\xcon", "C:\\COMa", "C:\\LPT", "C:\\lpt/", "C:\\nul_\\x",
+                           "C:\\conin", "C:\\con$", "C:\\com\xB4", "\\\\?\\a:\\x", "\\\\?\\Z:\\x",
+                           "\\\\?\\UNC\\s\\t", ""})
+    EXPECT_FALSE(installer::names_device(path)) << path;
 }
 
 TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
@@ -177,7 +205,7 @@ TEST(MakeDirectoryTree, CreatesMissingDirectoriesOutermostFirst) {
       {"C:\\", "C:\\" + so + "\\x", 0, {"C:\\" + so, "C:\\" + so + "\\x"}, 932},
       {"C:\\", "C:\\a\\" + std::string(250, 'b'), -1, {"C:\\a"}},  // refused midway
       {"C:\\f", "C:\\f\\file\\g", -1, {}},                         // a file in the way
-      {"C:\\", "\\dir", -1, {}},  {"C:\\", "Q:\\x", -1, {}}, {"C:\\", "Q:", -1, {}},
+      {"C:\\", "\\dir", -1, {}},  {"C:\\", "Q:\\x", -1, {}}, {"C:\\", "Q:", -1, {}}, {"C:\\", "libs", -1, {}},
   };
   for (const Case& c : cases) {
     fake::reset();

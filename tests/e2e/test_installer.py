@@ -15,7 +15,8 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 from winetest import RECORD_KEY, run_tests  # noqa: E402
 
 INSTALLER, EXTRACTOR, RECORDER = sys.argv[1:4]
-SAMPLE = Path(__file__).resolve().parents[2] / "payload" / "sample"
+ROOT = Path(__file__).resolve().parents[2]
+SAMPLE = ROOT / "payload" / "sample"
 WINE = None
 
 
@@ -85,23 +86,30 @@ class Installer(unittest.TestCase):
         again = WINE.run(INSTALLER, cwd=WINE.drive_c / "Müller-Ærø", extra_env={"LANG": "de_DE.UTF-8"})
         self.assertIn("already installed at 'C:\\Müller-Ærø'".encode("cp1252"), again.stdout)
 
-    def test_piped_answers_take_one_spelling_and_devices_are_refused(self):
+    def test_piped_answers_take_one_spelling_and_devices_and_payloads_one_level_off_are_refused(self):
         work = WINE.drive_c / "piped"
         work.mkdir()
+        # The sample packed from its bin folder: win32\ at the top, so no bin\win32 below the target.
+        off, stub = work / "off.exe", Path(INSTALLER).parent / "ruduvizide-stub.exe"
+        packed = subprocess.run([ROOT / "scripts/package-libs", SAMPLE / "bin", off, stub], capture_output=True)
+        self.assertEqual((packed.returncode, b"holds no bin/win32" in packed.stderr, off.exists()), (1, True, False))
+        subprocess.run(["cmake", f"-DFOLDER={SAMPLE / 'bin'}", f"-DSTUB={stub}", f"-DOUTPUT={off}", "-P",
+                        ROOT / "cmake/ruduvizide.cmake"], check=True, capture_output=True)
         cases = [  # the answer in the ANSI code page, where it is recorded (None: refused)
             (b"C:\\rt", "C:\\rt"), (b"\\rt2", "C:\\rt2"), (b"C:dr", "C:\\piped\\dr"),
             (b"C:/new/./a/../b/", "C:\\new\\b"), (b"C:\\Biblioth\xe8que", "C:\\Bibliothèque"),
-            (b"\\\\.\\C:\\x", None), (b"C:\\x\\nul", None), (b"C:\\x.", None),
+            (b"\\\\.\\C:\\x", None), (b"C:\\x\\nul", None), (b"C:\\x.", None), (b"C:\\x\\COM1\\y", None),
+            (b"C:\\off", None, off),
         ]
-        for answer, where in cases:
+        for answer, where, *extractor in cases:
             with self.subTest(answer=answer):
                 WINE.forget_record()
-                shutil.copy(EXTRACTOR, work / "ruduvizide.exe")
+                shutil.copy(extractor[0] if extractor else EXTRACTOR, work / "ruduvizide.exe")
                 r = WINE.run(INSTALLER, cwd=work, stdin=answer + b"\n\n")
                 self.assertEqual((r.returncode, self.record()), (0, where) if where else (255, "absent"), r.stderr)
                 if where:
                     self.assertEqual(files(WINE.drive_c / where[3:].replace("\\", "/")), files(SAMPLE))
-        self.assertFalse((WINE.drive_c / "x").exists())
+        self.assertEqual(((WINE.drive_c / "x").exists(), (WINE.drive_c / "off/win32").is_dir()), (False, True))
         # A current directory the code page cannot hold is none: no look-alike (C:\work\Lukasz, or C:\elsewhere
         # through fullwidth backslashes) is the default; a full path still works.
         for folder, answer, where in [("work/Łukasz", b"", None), ("pkg＼..＼..＼elsewhere", b"", None),
