@@ -78,7 +78,8 @@ TEST(HeldLines, GiveBackEachEntrysLinesInItsTurn) {
   }
   EXPECT_EQ(out, "0 1 3a 3b 3c 5 7a 7b 8 9 ");
   std::string_view l;  // once all are out, the text starts over
-  EXPECT_TRUE(h.keep(4, "again") && !h.take(3, &l) && h.take(4, &l) && l == "again");
+  EXPECT_TRUE(h.keep(4, "again") && h.keep(6, "later") && !h.take(3, &l) && h.take(4, &l) && l == "again" &&
+              h.take(6, &l));
 }
 
 // A message longer than its buffer is cut, numbers too, never overrun.
@@ -86,6 +87,8 @@ TEST(Line, CutsWhatDoesNotFit) {
   Line l;
   l << std::string(2046, 'x') << uint64_t{12345} << "tail";
   EXPECT_EQ(l.view(), std::string(2046, 'x') + "12");
+  char out[8];  // and a name between characters: no room for all of U+1F600's four bytes
+  EXPECT_EQ(std::string(out, names::printable("a\xF0\x9F\x98\x80\xF0\x9F\x98\x80", out, sizeof out)), "a...");
 }
 
 // n empty stored entries named by name_of, in a Zip64 archive as writers

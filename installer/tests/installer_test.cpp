@@ -255,6 +255,11 @@ TEST(Record, OnlyARootWithItsLibraryDirectoryIsAnInstallation) {
   EXPECT_EQ(installer::read_installation_record(small, sizeof small), 0);
   fake::reset();  // no record at all
   EXPECT_EQ(installer::read_installation_record(small, sizeof small), 0);
+  fake::add_tree("C:\\rt\\bin\\win32");  // read, but not exactly: the text is not the record
+  fake::world().registry[installer::kRecordKey][installer::kRecordValue] = {1, "C:\\rt"};
+  fake::world().query_status = 1113;
+  char buf[installer::kPathCapacity];
+  EXPECT_EQ(installer::read_installation_record(buf, sizeof buf), 0);
 }
 
 TEST(Record, WriteStoresTheRootOrReportsTheRegistryStatus) {

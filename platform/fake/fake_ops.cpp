@@ -73,7 +73,8 @@ long reg_query_value(RegKey key, const char* name, std::uint32_t* type, unsigned
   const std::string& v = it->second.data;
   std::uint32_t capacity = *size;
   *type = it->second.type, *size = static_cast<std::uint32_t>(v.size());
-  return v.size() > capacity ? 234 : (std::memcpy(data, v.data(), v.size()), 0);  // ERROR_MORE_DATA
+  if (v.size() > capacity) return 234;  // ERROR_MORE_DATA
+  return std::memcpy(data, v.data(), v.size()), world().query_status;
 }
 
 long reg_create_write(const char* path, RegKey* key) {

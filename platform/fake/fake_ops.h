@@ -25,7 +25,8 @@ struct World {
   std::vector<std::string> created, deleted, commands;
   std::string cwd = "C:\\work";  // an empty one, or one holding an unheld character, cannot be had
   std::map<std::string, std::map<std::string, Value>> registry;  // key -> name -> value
-  long create_key_status = 0, set_value_status = 0;  // non-zero: the call fails with it
+  // Non-zero: the call fails with it (a query after filling in what it read).
+  long create_key_status = 0, set_value_status = 0, query_status = 0;
   int open_keys = 0, texts_outstanding = 0;
   std::uint32_t last_error = 0;
   std::map<std::uint32_t, std::string> error_texts;

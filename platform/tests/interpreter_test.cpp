@@ -19,10 +19,11 @@ TEST(Interpreter, AFullPathOrABareNameThatIsAFileElseTheSystemsCmd) {
   // Full paths, drive and network, of 259 characters (the longest a program may have) and 260.
   const std::string d259 = "C:\\" + std::string(252, 'd') + ".exe", u259 = "\\\\s\\" + std::string(251, 'u') + ".exe";
   const std::string d260 = "C:\\d" + d259.substr(3), u260 = "\\\\s\\u" + u259.substr(4);
-  // The longest command line, 32767 characters, and one more; a system directory too long.
-  const std::string fits(32767 - 26, 'x'), long_system = "C:\\" + std::string(250, 's');
+  // The longest command line, 32767 characters, and one more; a system directory whose cmd.exe
+  // is 260 characters, one too many (cut, it would name another file).
+  const std::string fits(32767 - 26, 'x'), long_system = "C:\\" + std::string(249, 's');
   std::set<std::string> files = kFiles;
-  files.insert({d259, u259, d260, u260, "C:\\w\\cmd.exe", long_system + "\\cmd.exe"});
+  files.insert({d259, u259, d260, u260, "C:\\w\\cmd.exe", long_system + "\\cmd.ex"});
   struct Case {
     const char *comspec, *system_dir;
     std::string program, line;
