@@ -137,6 +137,20 @@ int refuse_target(const char* target, const char* command) {
   return 0;
 }
 
+// The extractor's status says its archive unpacked, not that it held the
+// libraries where every run looks for them: a payload packed one level off
+// ends 0 too, and its record would name no installation.
+bool libraries_are_there(const char* target) {
+  char libraries[kPathCapacity];
+  std::snprintf(libraries, sizeof libraries, "%s%s", target, kLibrarySuffix);
+  if (is_directory(libraries)) return true;
+  ops::print(Stream::err,
+             "Error: the extractor ended without the library directory %s; "
+             "nothing usable was installed.\n",
+             libraries);
+  return false;
+}
+
 // Steps from the tree creation to the record. Returns the run result.
 int install(const char* default_dir, char* target) {
   // The answer as the user named it, for what is said about the answer itself.
@@ -187,18 +201,7 @@ int install(const char* default_dir, char* target) {
     ops::print(Stream::err, "Error: could not run command '%s'.\n", command);
     return -1;
   }
-  // The extractor's status says its archive unpacked, not that it held the
-  // libraries where every run looks for them: a payload packed one level off
-  // ends 0 too, and its record would name no installation.
-  char libraries[kPathCapacity];
-  std::snprintf(libraries, sizeof libraries, "%s%s", target, kLibrarySuffix);
-  if (!is_directory(libraries)) {
-    ops::print(Stream::err,
-               "Error: the extractor ended without the library directory %s; "
-               "nothing usable was installed.\n",
-               libraries);
-    return -1;
-  }
+  if (!libraries_are_there(target)) return -1;
   write_installation_record(target);
   return 0;
 }
