@@ -135,6 +135,7 @@ class NativeHost final : public Host {
   size_t reserve_handles(size_t want) override;
 
  private:
+  bool nameless_ = false;
   struct Thread {
     void (*fn)(void*) = nullptr;
     void* arg = nullptr;

@@ -116,7 +116,24 @@ static Err lock_whole(int fd, short type) {
   return errno == EAGAIN || errno == EACCES ? kErrLiveTemp : errno;
 }
 
+// A file made without a name (O_TMPFILE) gets one only when it is linked in
+// place: one change to its directory instead of a creation and a rename,
+// and a killed run leaves nothing behind. The mark rides above the
+// descriptor's bits.
+constexpr Handle kNameless = Handle{1} << 32;
+
+static bool is_nameless(Handle f) { return f != kNoHandle && (f & kNameless) != 0; }
+
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
+  if (nameless_) {
+    const int fd = ::openat(fd_of(dir), ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, 0666);
+    if (fd != -1) {
+      *f = fd | kNameless;
+      return 0;
+    }
+    // A file system that cannot make one gets named temporaries.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+  }
   int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd == -1) return errno;
   // Held while it lives, so that no other run's sweep takes it for a
@@ -202,7 +219,15 @@ Err NativeHost::device_of(Handle h, bool, uint64_t* dev) {
   return 0;
 }
 
-Err NativeHost::rename_over(Handle dir, Handle, const char* temp, const char* final) {
+Err NativeHost::rename_over(Handle dir, Handle f, const char* temp, const char* final) {
+  if (is_nameless(f)) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd_of(f));
+    if (::linkat(AT_FDCWD, path, fd_of(dir), final, AT_SYMLINK_FOLLOW) == 0) return 0;
+    if (errno != EEXIST) return errno;
+    // Replacing a file: under the temporary's name first, then over it.
+    if (::linkat(AT_FDCWD, path, fd_of(dir), temp, AT_SYMLINK_FOLLOW) != 0) return errno;
+  }
   return ::renameat(fd_of(dir), temp, fd_of(dir), final) == 0 ? 0 : errno;
 }
 
@@ -436,6 +461,7 @@ static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 8);
 static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 8);
 
 NativeHost::NativeHost(bool flush) : flush_(flush) {
+  nameless_ = ::access("/proc/self/fd", X_OK) == 0;
   new (mutex_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
   new (cond_) pthread_cond_t(PTHREAD_COND_INITIALIZER);
 }
