@@ -1,10 +1,10 @@
 // The floor under a durable extraction: the payload's files written as the
-// extractor writes them and nothing more. Workers write each file under a
-// temporary name beside its final one and give it its time; one flusher
+// extractor writes them on Linux and nothing more. Workers write each file
+// without a name (O_TMPFILE) in its folder and give it its time; one flusher
 // commits their batches in rounds: one syncfs for the round's file data
-// (which also covers the directories renamed into in the round before),
-// then the round's renames, and at the end one last syncfs for the
-// directories. Nothing is read, inflated or checked: the bytes come from one
+// (which also covers the directories linked into in the round before),
+// then the round's links under the final names, and at the end one last
+// syncfs for the directories. Nothing is read, inflated or checked: the bytes come from one
 // buffer, since the disk cares about how many there are, not what they say.
 // How close the extractor comes to this says what its own work costs on top
 // of what durability costs the disk.
@@ -16,6 +16,7 @@
 //
 //   durable-floor LIST OUT [THREADS]   prints: files bytes
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,7 +58,7 @@ constexpr size_t kChunk = 1 << 20;              // bytes per write
 
 struct Batch {
   int worker;
-  std::vector<std::pair<std::string, std::string>> renames;  // temporary, final
+  std::vector<std::pair<int, std::string>> renames;  // file, final name
 };
 
 struct Shared {
@@ -104,12 +105,12 @@ bool claim(Shared* sh, uint64_t* run_next, uint64_t* run_end, size_t* index) {
   }
 }
 
-void write_file(const Shared& sh, const std::string& temp, uint64_t size) {
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) die(temp);
+int write_file(const Shared& sh, const std::string& dir, uint64_t size) {
+  const int fd = ::open(dir.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC, 0644);
+  if (fd < 0) die(dir);
   for (uint64_t done = 0, started = 0; done < size;) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size - done, kChunk));
-    if (::write(fd, sh.pattern.data(), n) != static_cast<ssize_t>(n)) die(temp);
+    if (::write(fd, sh.pattern.data(), n) != static_cast<ssize_t>(n)) die(dir);
     done += n;
     if (done - started >= kWriteback) {
       ::sync_file_range(fd, static_cast<off_t>(started), static_cast<off_t>(done - started),
@@ -118,7 +119,8 @@ void write_file(const Shared& sh, const std::string& temp, uint64_t size) {
     }
   }
   const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 0}};
-  if (::futimens(fd, times) != 0 || ::close(fd) != 0) die(temp);
+  if (::futimens(fd, times) != 0) die(dir);
+  return fd;
 }
 
 void hand_over(Shared* sh, Batch* b) {
@@ -137,14 +139,12 @@ void hand_over(Shared* sh, Batch* b) {
 
 void work(Shared* sh, int worker) {
   Batch batch{worker, {}};
-  uint64_t bytes = 0, run_next = 0, run_end = 0, made = 0;
+  uint64_t bytes = 0, run_next = 0, run_end = 0;
   for (size_t i; claim(sh, &run_next, &run_end, &i);) {
     const File& f = sh->files[i];
     const size_t slash = f.path.rfind('/');
     const std::string dir = sh->out + "/" + (slash == std::string::npos ? "" : f.path.substr(0, slash + 1));
-    const std::string temp = dir + ".floor-" + std::to_string(worker) + "-" + std::to_string(made++);
-    write_file(*sh, temp, f.size);
-    batch.renames.emplace_back(temp, sh->out + "/" + f.path);
+    batch.renames.emplace_back(write_file(*sh, dir, f.size), sh->out + "/" + f.path);
     bytes += f.size;
     if (batch.renames.size() == kBatchFiles || bytes >= kBatchBytes) {
       hand_over(sh, &batch);
@@ -181,8 +181,12 @@ void flush_rounds(Shared* sh, int root) {
       sh->cv.notify_all();
     }
     for (const Batch& b : round) {
-      for (const auto& [temp, final_name] : b.renames) {
-        if (::rename(temp.c_str(), final_name.c_str()) != 0) die(temp);
+      for (const auto& [fd, final_name] : b.renames) {
+        const std::string path = "/proc/self/fd/" + std::to_string(fd);
+        if (::linkat(AT_FDCWD, path.c_str(), AT_FDCWD, final_name.c_str(), AT_SYMLINK_FOLLOW) != 0 ||
+            ::close(fd) != 0) {
+          die(final_name);
+        }
       }
     }
     renamed.swap(round);
@@ -239,6 +243,12 @@ int main(int argc, char** argv) {
   if (sh.workers < 1 || sh.workers > 64) {
     std::fprintf(stderr, "durable-floor: THREADS must be 1 to 64\n");
     return 2;
+  }
+  // As the extractor: every file of every batch out stays open until linked.
+  rlimit rl;
+  if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+    rl.rlim_cur = rl.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &rl);
   }
   std::set<std::string> dirs;  // parents sort before their children
   read_list(argv[1], &sh, &dirs);
