@@ -34,6 +34,9 @@ struct Workspace {
   unsigned char cd_[kCd];           // central directory window
   unsigned char in_[64 * 1024];     // archive window: local headers, compressed data
   unsigned char out_[256 * 1024];   // data on its way to the file; also a local name
+  // A large file's data past out_, in parts that take turns: one is filled
+  // while the other is written. Touched only by a file that large.
+  unsigned char behind_[2][1 << 20];
   char decoded_[3 * names::kMaxName + 1];
   char rel_[names::kMaxName + 1];
   char base_[kMaxPath + 1];
@@ -75,7 +78,9 @@ struct Workspace {
 
 // The most Workspaces one extraction puts to work, however many it is given:
 // one thread each.
-constexpr unsigned kMostWorkspaces = Host::kMostThreads;
+// Each has a thread, and may have a second that writes for it; one more
+// thread flushes for them all.
+constexpr unsigned kMostWorkspaces = (Host::kMostThreads - 1) / 2;
 
 // Unpacks the archive in `src` under `target` (UTF-8; empty means the
 // current directory). Nothing is written unless every entry passes the

@@ -42,6 +42,48 @@ class Worker;
 class Extraction;
 using Batch = Workspace::Batch;
 
+// Writes `n` bytes at `at` of the file `f`. A large file is written back
+// as it grows (`written_back` bytes so far): its flush then finds little
+// left to do, and the disk works while the data is being made.
+Err write_growing(Host& host, Handle f, const void* p, size_t n, uint64_t at,
+                  uint64_t* written_back);
+
+// Writes a large file's data on a thread of its own while its worker
+// inflates what comes next, so that each takes a processor. The worker's
+// two buffers take turns: it fills one while the other is written.
+class WriteBehind {
+ public:
+  WriteBehind(Host& host, Workspace& ws) : host_(host), part_{{ws.behind_[0]}, {ws.behind_[1]}} {}
+  static void enter(void* self) { static_cast<WriteBehind*>(self)->run(); }
+  static constexpr size_t kPart = sizeof Workspace::behind_[0];
+  // The worker's side, one file at a time. A buffer of kPart bytes to fill,
+  // once it is free.
+  unsigned char* next();
+  // Queues next()'s buffer, `n` bytes of it, to be written to `f` at `at`;
+  // answers the first failure among those written so far.
+  Err put(Handle f, size_t n, uint64_t at);
+  // Waits until all is written; the first failure, which is then forgotten.
+  Err finish();
+  // Ends the thread once all is written.
+  void stop();
+
+ private:
+  void run();
+  struct Part {
+    unsigned char* p;
+    Handle f = kNoHandle;
+    size_t n = 0;
+    uint64_t at = 0;
+    bool full = false;  // under the host's lock
+  };
+  Host& host_;
+  Part part_[2];
+  unsigned fill_ = 0, write_ = 0;  // which part the worker fills, the thread writes
+  Err err_ = 0;                    // under the host's lock
+  bool stop_ = false;
+  uint64_t written_back_ = 0;      // the thread's own
+};
+
 // The one thread that puts the workers' batches on disk. Each round takes
 // every batch queued by every worker: one flush per file system for all
 // their files (and for the names the round before made), then the renames.
@@ -151,6 +193,7 @@ class Extraction {
   // Starts the flusher's thread, or leaves the flushing to the one worker.
   unsigned start_flusher(unsigned workers);
   static constexpr unsigned kFlusherSlot = Host::kMostThreads - 1;
+  static constexpr unsigned kPenSlot = kMostWorkspaces;  // the first worker's writer
   void put_big_first();
   // Entries a worker has claimed and not yet taken: [next, end).
   struct Run {
@@ -268,7 +311,9 @@ Err Extraction::patiently(Op op) {
 // One thread's share of pass two, with its own Workspace.
 class Worker {
  public:
-  Worker(Extraction& x, Workspace& ws) : x_(x), ws_(ws), win_(x.src_, ws.in_, sizeof ws.in_) {}
+  // `pen`, when there is one, writes behind the worker.
+  Worker(Extraction& x, Workspace& ws, WriteBehind* pen)
+      : x_(x), ws_(ws), win_(x.src_, ws.in_, sizeof ws.in_), pen_(pen) {}
 
   static void enter(void* self) { static_cast<Worker*>(self)->run(); }
   void run();
@@ -283,7 +328,7 @@ class Worker {
   Failure copy_data(const zip::Entry& e, uint64_t data, Handle out);
   Failure copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
                       uint64_t* produced);
-  Failure copy_inflated(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+  Failure copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint32_t* crc,
                         uint64_t* produced);
   // Makes ws_.rel_'s first `len` bytes the open directory dir_, one
   // component at a time from the target, following no link.
@@ -320,6 +365,7 @@ class Worker {
   size_t dir_len_ = 0;        // of ws_.dir_rel_
   Batch* batch_ = nullptr;    // being filled
   uint64_t written_back_ = 0;  // of the file being written
+  WriteBehind* const pen_;
   char shown_[512];
 };
 

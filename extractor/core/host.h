@@ -159,7 +159,7 @@ class Host {
 
   // Runs fn(arg) on thread number `slot` (below kMostThreads); fails, leaving
   // nothing running, when the system has no thread to give.
-  static constexpr unsigned kMostThreads = 8;
+  static constexpr unsigned kMostThreads = 16;
   virtual Err start_thread(unsigned slot, void (*fn)(void*), void* arg) = 0;
   virtual void join_thread(unsigned slot) = 0;
   // One lock, for what the threads share.

@@ -119,8 +119,15 @@ void Extraction::put_big_first() {
 int Extraction::unpack_all(unsigned workers) {
   workers_ = start_flusher(size_batches(workers < kFlusherSlot ? workers : kFlusherSlot));
   put_big_first();
+  // A file larger than one buffer is written behind its worker; an archive
+  // with one of kFirstMin or more is worth the threads.
+  std::optional<WriteBehind> pens[kMostWorkspaces];
+  for (unsigned i = 0; i < workers_ && n_big_ && flusher_thread_; ++i) {
+    pens[i].emplace(host_, *ws_[i]);
+    if (host_.start_thread(kPenSlot + i, &WriteBehind::enter, &*pens[i]) != 0) pens[i].reset();
+  }
   std::optional<Worker> crew[kMostWorkspaces];
-  for (unsigned i = 0; i < workers_; ++i) crew[i].emplace(*this, *ws_[i]);
+  for (unsigned i = 0; i < workers_; ++i) crew[i].emplace(*this, *ws_[i], pens[i] ? &*pens[i] : nullptr);
   // A thread the system will not give is a worker less, not a failure.
   t_.workers = 1;
   while (t_.workers < workers_) {
@@ -138,6 +145,9 @@ int Extraction::unpack_all(unsigned workers) {
   }
   crew[0]->run();
   for (unsigned i = 1; i < t_.workers; ++i) host_.join_thread(i);
+  for (unsigned i = 0; i < workers_; ++i) {
+    if (pens[i]) pens[i]->stop(), host_.join_thread(kPenSlot + i);
+  }
   if (flusher_thread_) host_.join_thread(kFlusherSlot);
   say_the_rest();
   // Entries are counted as they are settled; bytes and directories' flushes

@@ -281,34 +281,42 @@ Failure Worker::copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint
   return {};
 }
 
-Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle out, uint32_t* crc,
+Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint32_t* crc,
                               uint64_t* produced) {
   z_stream& z = ws_.z_;
   inflateReset(&z);
   z.avail_in = 0;
   uint64_t left = e.csize;
   int rc = Z_OK;
+  // Once the entry outgrows one buffer, its writing goes behind.
+  bool behind = false;
   while (rc != Z_STREAM_END) {
-    if (z.avail_in == 0 && left) {
-      size_t n;
-      unsigned char* p = win_.fetch(data, left, &n);
-      if (!p) return {"cannot read the archive"};
-      z.next_in = p;
-      z.avail_in = static_cast<uInt>(n);
-      data += n;
-      left -= n;
-    }
-    z.next_out = ws_.out_;
-    z.avail_out = sizeof ws_.out_;
-    // Z_FINISH: an entry that fits the output buffer is inflated in one
-    // call, without zlib copying it into its window as well; a larger one
-    // goes on as with Z_NO_FLUSH, each call that does not end the stream
-    // answering Z_BUF_ERROR.
-    rc = inflate(&z, Z_FINISH);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-      return {"compressed data is corrupt"};
-    }
-    size_t n = sizeof ws_.out_ - z.avail_out;
+    unsigned char* out = behind ? pen_->next() : ws_.out_;
+    const size_t cap = behind ? WriteBehind::kPart : sizeof ws_.out_;
+    z.next_out = out;
+    z.avail_out = static_cast<uInt>(cap);
+    // The buffer is filled whole, however many reads that takes: a write,
+    // and a hand-over to the writer, costs more than a read.
+    do {
+      if (z.avail_in == 0 && left) {
+        size_t n;
+        unsigned char* p = win_.fetch(data, left, &n);
+        if (!p) return {"cannot read the archive"};
+        z.next_in = p;
+        z.avail_in = static_cast<uInt>(n);
+        data += n;
+        left -= n;
+      }
+      // Z_FINISH: an entry that fits the output buffer is inflated without
+      // zlib copying it into its window as well; a larger one goes on as
+      // with Z_NO_FLUSH, each call that does not end the stream answering
+      // Z_BUF_ERROR.
+      rc = inflate(&z, Z_FINISH);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+        return {"compressed data is corrupt"};
+      }
+    } while (rc != Z_STREAM_END && z.avail_out && z.avail_in == 0 && left);
+    const size_t n = cap - z.avail_out;
     if (rc == Z_BUF_ERROR && n == 0 && z.avail_in == 0 && left == 0) {
       return {"compressed data ends early"};
     }
@@ -316,24 +324,19 @@ Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle out, ui
     // than after it has filled the disk.
     if (n > e.usize - *produced) return {"data is longer than declared"};
     if (n) {
-      *crc = crc32_update(*crc, ws_.out_, n);
-      if (Err err = write(out, ws_.out_, n, *produced)) return {"cannot write", err};
+      *crc = crc32_update(*crc, out, n);
+      if (Err err = behind ? pen_->put(f, n, *produced) : write(f, out, n, *produced)) {
+        return {"cannot write", err};
+      }
       *produced += n;
+      behind = pen_ && rc != Z_STREAM_END;
     }
   }
   return {};
 }
 
 Err Worker::write(Handle out, const void* p, size_t n, uint64_t at) {
-  // Written back as it grows, a large file leaves its flush little to do,
-  // and the disk works while the worker inflates.
-  constexpr uint64_t kWriteBack = 16 << 20;
-  if (Err e = x_.host_.write_all(out, p, n)) return e;
-  if (at + n - written_back_ >= kWriteBack) {
-    x_.host_.start_writeback(out, written_back_, at + n - written_back_);
-    written_back_ = at + n;
-  }
-  return 0;
+  return write_growing(x_.host_, out, p, n, at, &written_back_);
 }
 
 Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
@@ -341,7 +344,10 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
   uint64_t produced = 0;
   Failure f = e.method == 0 ? copy_stored(e, data, out, &crc, &produced)
                             : copy_inflated(e, data, out, &crc, &produced);
+  // What went behind is written, or failed, before the file is touched again.
+  const Err late = pen_ ? pen_->finish() : 0;
   if (f.what) return f;
+  if (late) return {"cannot write", late};
   if (produced != e.usize) return {"data is shorter than declared"};
   if (crc != e.crc) return {"CRC-32 mismatch"};
   return {};
