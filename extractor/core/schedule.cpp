@@ -119,10 +119,13 @@ void Extraction::put_big_first() {
 int Extraction::unpack_all(unsigned workers) {
   workers_ = start_flusher(size_batches(workers < kFlusherSlot ? workers : kFlusherSlot));
   put_big_first();
-  // A file larger than one buffer is written behind its worker; an archive
-  // with one of kFirstMin or more is worth the threads.
+  // A file larger than one buffer is written behind its worker when one
+  // entry is more than all the others together: its worker then carries
+  // most of the run alone while a processor would sit idle. Otherwise the
+  // workers keep the processors busy themselves, and writers only cost.
+  const bool behind = n_big_ && big_[0].size > bytes_ - big_[0].size && flusher_thread_;
   std::optional<WriteBehind> pens[kMostWorkspaces];
-  for (unsigned i = 0; i < workers_ && n_big_ && flusher_thread_; ++i) {
+  for (unsigned i = 0; i < workers_ && behind; ++i) {
     pens[i].emplace(host_, *ws_[i]);
     if (host_.start_thread(kPenSlot + i, &WriteBehind::enter, &*pens[i]) != 0) pens[i].reset();
   }

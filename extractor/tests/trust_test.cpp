@@ -44,8 +44,9 @@ class CrashingHost final : public Host {
   bool covers = true, threads = false, flushed = false;
   size_t handles = 1 << 20;
   // What the flusher did: renames of data not on disk, flushes holding both
-  // workers' files, bytes written back early, waits of the workers.
-  long unflushed = 0, mixed = 0, worker_waits = 0;
+  // workers' files, bytes written back early, waits of the workers; writes
+  // by another thread than the file's maker.
+  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0;
   uint64_t written_back = 0;
   std::map<Handle, std::thread::id> maker;
   std::map<std::thread::id, long> made;
@@ -141,6 +142,7 @@ class CrashingHost final : public Host {
   Err write_all(Handle f, const void* buf, size_t n) override {
     auto g = guard();
     if (space >= 0 && (space -= static_cast<long>(n)) < 0) return kNoSpace;
+    behind += maker[f] != std::this_thread::get_id();
     return nodes[f].data.append(static_cast<const char*>(buf), n), step();
   }
   Err set_mtime(Handle, int64_t) override { auto g = guard(); return step(); }
@@ -302,7 +304,7 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
     EXPECT_GE(h.mixed, r.gate ? 1 : 0);
     EXPECT_GE(h.worker_waits, r.slow_ms ? 1 : 0);
     EXPECT_GE(h.written_back, 16u << 20);
-    EXPECT_TRUE(h.nodes[h.find("p/q/t/big")].data == big);
+    EXPECT_TRUE(h.nodes[h.find("p/q/t/big")].data == big && h.behind > 0);
     const std::vector<std::string> names = h.tree();
     h.crash();  // all on disk before success was told
     EXPECT_TRUE(h.tree() == names);
