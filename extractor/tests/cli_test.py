@@ -97,6 +97,8 @@ class Stub(unittest.TestCase):
             p = subprocess.Popen([str(exe), "-qq", "-d", str(target)])
             time.sleep(delay)
             p.send_signal(signal.SIGKILL), p.wait()
+            # Files made without a name vanish with the run that made them.
+            self.assertEqual([f for f in target.rglob(".rdz-*")], [])
             r = run(exe, "-qq", "-u", "-d", str(target))
             self.assertEqual((r.returncode, r.stderr), (0, b""))
             same_tree(self, target, src)  # and so no temporary is left
