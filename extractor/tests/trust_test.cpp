@@ -310,6 +310,12 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
     EXPECT_TRUE(h.tree() == names);
     EXPECT_EQ(names.size(), 1007u);
   }
+  CrashingHost two;  // two large files: a worker each, and no writer beside them
+  two.threads = true;
+  test::ZipWriter w2;
+  w2.add({{"name", "a"}, {"data", big}}), w2.add({{"name", "b"}, {"data", big}});
+  EXPECT_EQ(unpack(two, w2.finish(), false, 2).rc, kExitOk);
+  EXPECT_EQ(two.behind, 0);
 }
 
 TEST(Trust, OnlyWhatMayPassByItselfIsRetriedASecondARunAtMostAndNamedForWhatItIs) {
