@@ -316,6 +316,9 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   w2.add({{"name", "a"}, {"data", big}}), w2.add({{"name", "b"}, {"data", big}});
   EXPECT_EQ(unpack(two, w2.finish(), false, 2).rc, kExitOk);
   EXPECT_EQ(two.behind, 0);
+  CrashingHost few;  // five handles: one worker, with batches of one file
+  few.handles = 5;
+  EXPECT_EQ(unpack(few, kSmall, false, 2).rc, kExitOk);
 }
 
 TEST(Trust, OnlyWhatMayPassByItselfIsRetriedASecondARunAtMostAndNamedForWhatItIs) {

@@ -46,18 +46,18 @@ TEST(Interpreter, AFullPathOrABareNameThatIsAFileElseTheSystemsCmd) {
       {nullptr, "C:\\win", "C:\\win\\command.com", "C:\\win\\command.com /c run it", true},
       {"", nullptr, "", ""},  // never the current directory or PATH
       {long_comspec.c_str(), "C:\\ok", "C:\\ok\\cmd.exe", "C:\\ok\\cmd.exe /d /v:off /c run it"},
-      {"D:\\sh.exe", "C:\\win", "D:\\sh.exe", "", false, "run it!"},  // only cmd.exe is told to leave '!'
+      {"D:\\sh.exe", "C:\\win", "D:\\sh.exe", "no line", false, "run it!"},  // only cmd.exe is told to leave '!'
       {d259.c_str(), "C:\\w", d259, d259 + " /c run it"}, {u259.c_str(), "C:\\w", u259, u259 + " /c run it"},
       {d260.c_str(), "C:\\w", "C:\\w\\cmd.exe", "C:\\w\\cmd.exe /d /v:off /c run it"},
       {u260.c_str(), "C:\\w", "C:\\w\\cmd.exe", "C:\\w\\cmd.exe /d /v:off /c run it"},
       {nullptr, "C:\\w", "C:\\w\\cmd.exe", "C:\\w\\cmd.exe /d /v:off /c " + fits, false, fits},
-      {nullptr, "C:\\w", "C:\\w\\cmd.exe", "", false, fits + "x"}, {nullptr, long_system.c_str(), "", ""},
+      {nullptr, "C:\\w", "C:\\w\\cmd.exe", "no line", false, fits + "x"}, {nullptr, long_system.c_str(), "", ""},
   };
   for (const Case& c : cases) {
     char program[ops::kMaxProgram] = "", line[ops::kMaxCommandLine] = "";
     bool found = ops::choose_interpreter(c.comspec, c.system_dir, c.win95, is_file, &files, program);
     EXPECT_EQ(found ? program : "", c.program) << c.comspec;
-    EXPECT_EQ(found && ops::interpreter_command_line(program, c.command.c_str(), line, sizeof line) ? line : "",
+    EXPECT_EQ(!found ? "" : ops::interpreter_command_line(program, c.command.c_str(), line, sizeof line) ? line : "no line",
               c.line) << c.comspec;
   }
 }
