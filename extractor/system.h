@@ -84,13 +84,6 @@ void write_stderr(std::string_view text);
 // only; the Windows program always flushes.
 bool bench_without_flush();
 
-#ifdef __linux__
-// Whether one syncfs on the file system `fd` lives on puts the data and the
-// names of every file there on the disk; false where each file and
-// directory must be flushed on its own (FUSE, network file systems).
-bool syncfs_reaches_storage(int fd);
-#endif
-
 // The real system, as the extraction sees it.
 class NativeHost final : public Host {
  public:

@@ -292,7 +292,7 @@ Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), vo
 // systems never see it, and it returns 0 all the same. So a batch is
 // trusted to it only on these local ones; an unknown type costs a flush
 // per file, never a file lost.
-bool syncfs_reaches_storage(int fd) {
+static bool syncfs_reaches_storage(int fd) {
   struct ::statfs fs;
   if (::fstatfs(fd, &fs) != 0) return false;
   switch (static_cast<uint32_t>(fs.f_type)) {
@@ -307,7 +307,7 @@ bool syncfs_reaches_storage(int fd) {
   }
 }
 #else
-bool syncfs_reaches_storage(int) { return false; }
+static bool syncfs_reaches_storage(int) { return false; }
 #endif
 
 // Where the kernel's syncfs reaches the disk, a batch of files (even of one:
