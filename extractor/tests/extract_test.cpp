@@ -58,10 +58,12 @@ TEST_F(Unpack, FilesGetTheirEntrysTime) {
   struct tm tm {};  // dos: the DOS time 2021-07-04 13:14:16, local
   tm.tm_year = 121, tm.tm_mon = 6, tm.tm_mday = 4, tm.tm_hour = 13, tm.tm_min = 14, tm.tm_sec = 16;
   tm.tm_isdst = -1;
-  struct stat unix_st, dos_st;
-  ASSERT_EQ(::stat((target / "unix").c_str(), &unix_st) | ::stat((target / "dos").c_str(), &dos_st), 0);
+  struct stat unix_st, dos_st, access_st;
+  ASSERT_EQ(::stat((target / "unix").c_str(), &unix_st) | ::stat((target / "dos").c_str(), &dos_st) |
+                ::stat((target / "access").c_str(), &access_st), 0);
   EXPECT_EQ(unix_st.st_mtime, 1700000000);
   EXPECT_EQ(dos_st.st_mtime, mktime(&tm));
+  EXPECT_EQ(access_st.st_mtime, mktime(&tm));
   EXPECT_GT(entry_mtime(zip::Entry{}), 0);  // month 0, day 0 still give a time
 }
 
@@ -69,7 +71,8 @@ TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
   const std::string zip = slurp(kBuilt / "times.zip");
   // A backslash is a separator on Windows only.
   ASSERT_EQ(run(zip, {}, (root / "deep//e\\r/t///").string()), kExitOk) << cap.said;
-  EXPECT_EQ(listing(root), "deep/ deep/e\\r/ deep/e\\r/t/ deep/e\\r/t/dos=1 deep/e\\r/t/unix=1");
+  EXPECT_EQ(listing(root),
+            "deep/ deep/e\\r/ deep/e\\r/t/ deep/e\\r/t/access=1 deep/e\\r/t/dos=1 deep/e\\r/t/unix=1");
   EXPECT_EQ(run(slurp(kBuilt / "empty.zip"), {}, "/"), kExitOk) << cap.said;  // a root keeps its separator
   std::ofstream(root / "plain") << "file";
   EXPECT_EQ(run(zip, {}, (root / "plain/sub").string()), kExitTarget);
