@@ -46,7 +46,7 @@ class CrashingHost final : public Host {
   // What the flusher did: renames of data not on disk, flushes holding both
   // workers' files, bytes written back early, waits of the workers; writes
   // by another thread than the file's maker.
-  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0;
+  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0;
   uint64_t written_back = 0;
   std::map<Handle, std::thread::id> maker;
   std::map<std::thread::id, long> made;
@@ -124,6 +124,7 @@ class CrashingHost final : public Host {
   }
   Err flush_dirs(const Handle* d, size_t n) override {
     auto g = guard();
+    dirs_flushed += static_cast<long>(n);
     for (size_t i = 0; i < n && !step(); ++i) {
       if (same_dev(d, i)) nodes[d[i]].kept_names = nodes[d[i]].names;
     }
@@ -254,6 +255,9 @@ TEST(Trust, EveryCrashLeavesWholeFilesAndAnUpdateRestoresTheTree) {
   CrashingHost clean;
   ASSERT_EQ(unpack(clean, kSmall).rc, kExitOk);
   const std::vector<std::string> want = clean.tree();
+  clean.covers = false, clean.dirs_flushed = 0;  // rewriting d/e/c.txt changes names in d/e alone
+  ASSERT_EQ(unpack(clean, zip_of({{"d/e/c.txt", "gamma"}})).rc, kExitOk);
+  EXPECT_EQ(clean.dirs_flushed, 1);
   for (long at = 0, covers = 0; covers < 2; ++at) {  // names flushed with the files, or apart
     CrashingHost h;
     h.crash_at = at, h.covers = covers;
