@@ -37,7 +37,8 @@ class CrashingHost final : public Host {
   };
   std::vector<Node> nodes = std::vector<Node>(1, Node{true, 0, {}, {}, {}, {}});
   std::string mount_point = "d";  // a directory of this name is another file system
-  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0, swept = 0;
+  long crash_at = -1, steps = 0, busy_renames = 0, space = -1, flush_error = 0, swept = 0,
+       dir_flush_error = 0;
   // gate: each worker's file of this number waits for the first flush, and
   // that flush for twice as many from each: the next then holds both's.
   long fail_at = 1, flushes = 0, gate = 0, slow_ms = 0;
@@ -128,7 +129,7 @@ class CrashingHost final : public Host {
     for (size_t i = 0; i < n && !step(); ++i) {
       if (same_dev(d, i)) nodes[d[i]].kept_names = nodes[d[i]].names;
     }
-    return crash_at >= 0 && steps > crash_at ? kIo : 0;
+    return dir_flush_error ?: crash_at >= 0 && steps > crash_at ? kIo : 0;
   }
   Err create_new(Handle d, const char* name, Handle* f) override {
     auto g = guard();
@@ -258,6 +259,11 @@ TEST(Trust, EveryCrashLeavesWholeFilesAndAnUpdateRestoresTheTree) {
   clean.covers = false, clean.dirs_flushed = 0;  // rewriting d/e/c.txt changes names in d/e alone
   ASSERT_EQ(unpack(clean, zip_of({{"d/e/c.txt", "gamma"}})).rc, kExitOk);
   EXPECT_EQ(clean.dirs_flushed, 1);
+  clean.dir_flush_error = kIo;  // a directory that cannot be flushed is named by its entry
+  const Outcome lost = unpack(clean, zip_of({{"d/e/c.txt", "gamma"}}));
+  EXPECT_EQ(lost.rc, kExitEntries);
+  EXPECT_EQ(lost.err, "ruduvizide: d/e/c.txt: cannot write the directory: error 5\n"
+                      "ruduvizide: 1 entry was not unpacked\n");
   for (long at = 0, covers = 0; covers < 2; ++at) {  // names flushed with the files, or apart
     CrashingHost h;
     h.crash_at = at, h.covers = covers;
