@@ -55,7 +55,10 @@ void WriteBehind::run() {
       failed = err_;
     }
     // After a failure the rest of the file only goes back to be discarded.
-    if (p->at == 0) written_back_ = 0;
+    // A part that starts before what was written back is another file's:
+    // a file's parts follow each other, and its first is never at 0 (its
+    // worker writes the first buffer itself).
+    if (p->at < written_back_) written_back_ = 0;
     const Err e = failed ? 0 : write_growing(host_, p->f, p->p, p->n, p->at, &written_back_);
     HostLock lock(host_);
     if (e && !err_) err_ = e;

@@ -45,9 +45,10 @@ class CrashingHost final : public Host {
   bool covers = true, threads = false, flushed = false;
   size_t handles = 1 << 20;
   // What the flusher did: renames of data not on disk, flushes holding both
-  // workers' files, bytes written back early, waits of the workers; writes
-  // by another thread than the file's maker.
-  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0;
+  // workers' files, bytes written back early (and ranges past a file's
+  // end), waits of the workers; writes by another thread than the file's
+  // maker.
+  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0, astray = 0;
   uint64_t written_back = 0;
   std::map<Handle, std::thread::id> maker;
   std::map<std::thread::id, long> made;
@@ -170,7 +171,9 @@ class CrashingHost final : public Host {
     return mixed += whose.size() > 1, 0;
   }
   bool flush_covers_names(Handle) override { return covers; }
-  void start_writeback(Handle, uint64_t at, uint64_t len) override {  // each range once, in order
+  void start_writeback(Handle f, uint64_t at, uint64_t len) override {  // each range once, in order
+    auto g = guard();
+    astray += at > nodes[f].data.size() || len > nodes[f].data.size();
     written_back = at == written_back ? at + len : 0;
   }
   Err rename_over(Handle d, Handle f, const char* temp, const char* final) override {
@@ -329,6 +332,12 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   CrashingHost few;  // five handles: one worker, with batches of one file
   few.handles = 5;
   EXPECT_EQ(unpack(few, kSmall, false, 2).rc, kExitOk);
+  CrashingHost one;  // one worker: its writer takes a smaller file after the big one
+  one.threads = true;
+  test::ZipWriter w3;
+  w3.add({{"name", "a"}, {"data", big}}), w3.add({{"name", "m"}, {"data", big.substr(0, 300 << 10)}});
+  EXPECT_EQ(unpack(one, w3.finish(), false, 1).rc, kExitOk);
+  EXPECT_EQ(one.astray, 0);
 }
 
 TEST(Trust, OnlyWhatMayPassByItselfIsRetriedASecondARunAtMostAndNamedForWhatItIs) {
