@@ -51,9 +51,11 @@ Err write_growing(Host& host, Handle f, const void* p, size_t n, uint64_t at,
 // Writes a large file's data on a thread of its own while its worker
 // inflates what comes next, so that each takes a processor. The worker's
 // two buffers take turns: it fills one while the other is written.
+class Flusher;
 class WriteBehind {
  public:
-  WriteBehind(Host& host, Workspace& ws) : host_(host), part_{{ws.behind_[0]}, {ws.behind_[1]}} {}
+  WriteBehind(Host& host, Workspace& ws, Flusher& flusher)
+      : host_(host), flusher_(flusher), part_{{ws.behind_[0]}, {ws.behind_[1]}} {}
   static void enter(void* self) { static_cast<WriteBehind*>(self)->run(); }
   static constexpr size_t kPart = sizeof Workspace::behind_[0];
   // The worker's side, one file at a time. A buffer of kPart bytes to fill,
@@ -77,7 +79,9 @@ class WriteBehind {
     bool full = false;  // under the host's lock
   };
   Host& host_;
+  Flusher& flusher_;
   Part part_[2];
+  Handle last_ = kNoHandle;        // the file of the last put(): the worker's
   unsigned fill_ = 0, write_ = 0;  // which part the worker fills, the thread writes
   Err err_ = 0;                    // under the host's lock
   bool stop_ = false;
@@ -105,6 +109,14 @@ class Flusher {
   void worker_ends() { --working_; }
   // A worker waits for a batch to come back (+1) or no longer (-1).
   void starving(int d) { starving_ += d; }
+  // With the host's lock held. A file written behind its worker, some of it
+  // now written back: what it holds so far is flushed once no batch waits,
+  // so that its own flush at the end finds little left for the disk. One
+  // file at a time; a later one takes the place of one not yet begun.
+  void flush_early(Handle f);
+  // With the host's lock held: `f` is no longer flushed early, nor being
+  // flushed (it may then be closed).
+  void forget_early(Handle f);
   const Totals& totals() const { return t_; }
 
  private:
@@ -112,6 +124,7 @@ class Flusher {
   // What the workers queued, into `now`; with the host's lock held.
   size_t take(Batch** now);
   void round(Batch* const* now, size_t n);
+  void flush_early_now(Handle f);
   void fail(Workspace::Pending& p, Err e);
   void rename(Workspace::Pending& p);
   void dir_error(const Batch& b, Err e);
@@ -128,6 +141,7 @@ class Flusher {
   size_t n_waiting_ = 0;
   Handle files_[kMostBatches * Workspace::kBatch];
   Handle dirs_[kMostBatches * Workspace::kBatch];
+  Handle early_ = kNoHandle, flushing_early_ = kNoHandle;  // under the host's lock
   Err failed_ = 0;  // the first failed flush; nothing is renamed after it
   Totals t_;
 };

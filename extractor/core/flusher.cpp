@@ -16,22 +16,58 @@ size_t Flusher::take(Batch** now) {
   return n;
 }
 
+void Flusher::flush_early(Handle f) {
+  early_ = f;
+  x_.host_.notify_all();
+}
+
+void Flusher::forget_early(Handle f) {
+  if (early_ == f) early_ = kNoHandle;
+  while (flushing_early_ == f) x_.host_.wait();
+}
+
 void Flusher::run() {
   Host& host = x_.host_;
   while (true) {
     Batch* now[kMostBatches];
     size_t n;
+    Handle early;
     {
       HostLock lock(host);
       // Directories renamed into wait for the next round's flush, unless a
       // worker waits for their batch meanwhile.
-      while (n_queued_ == 0 && !(n_waiting_ && starving_) && working_ > 0) host.wait();
+      while (n_queued_ == 0 && !(n_waiting_ && starving_) && early_ == kNoHandle && working_ > 0) {
+        host.wait();
+      }
       // A worker ends only once all its batches are back.
       if (n_queued_ == 0 && working_ == 0) return;
+      // A file's early flush only fills time that no batch wants.
+      early = n_queued_ || (n_waiting_ && starving_) ? kNoHandle : early_;
+      if (early != kNoHandle) {
+        flushing_early_ = early;
+        early_ = kNoHandle;
+      }
       n = take(now);
     }
-    round(now, n);
+    if (early != kNoHandle) {
+      flush_early_now(early);
+    } else {
+      round(now, n);
+    }
   }
+}
+
+void Flusher::flush_early_now(Handle f) {
+  // A failure here is the file's: its data may be lost, and a later flush
+  // need not say so again.
+  const Err e = failed_ ? 0 : x_.host_.flush_files(&f, 1);
+  if (e && !failed_) {
+    failed_ = e;
+    x_.flush_failed_.store(true);
+  }
+  HostLock lock(x_.host_);
+  flushing_early_ = kNoHandle;
+  x_.host_.notify_all();
 }
 
 void Flusher::step() {

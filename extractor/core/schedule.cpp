@@ -126,7 +126,7 @@ int Extraction::unpack_all(unsigned workers) {
   const bool behind = n_big_ && big_[0].size > bytes_ - big_[0].size && flusher_thread_;
   std::optional<WriteBehind> pens[kMostWorkspaces];
   for (unsigned i = 0; i < workers_ && behind; ++i) {
-    pens[i].emplace(host_, *ws_[i]);
+    pens[i].emplace(host_, *ws_[i], flusher_);
     if (host_.start_thread(kPenSlot + i, &WriteBehind::enter, &*pens[i]) != 0) pens[i].reset();
   }
   std::optional<Worker> crew[kMostWorkspaces];

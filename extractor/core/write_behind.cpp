@@ -1,4 +1,6 @@
 // A large file written on one thread while its data is made on another.
+#include <utility>
+
 #include "extraction_parts.h"
 
 namespace rdz {
@@ -24,6 +26,7 @@ Err WriteBehind::put(Handle f, size_t n, uint64_t at) {
   HostLock lock(host_);
   Part& p = part_[fill_];
   p.f = f, p.n = n, p.at = at, p.full = true;
+  last_ = f;
   fill_ ^= 1;
   host_.notify_all();
   return err_;
@@ -32,6 +35,8 @@ Err WriteBehind::put(Handle f, size_t n, uint64_t at) {
 Err WriteBehind::finish() {
   HostLock lock(host_);
   while (part_[0].full || part_[1].full) host_.wait();
+  // The file may be closed once this returns.
+  if (last_ != kNoHandle) flusher_.forget_early(std::exchange(last_, kNoHandle));
   const Err e = err_;
   err_ = 0;
   return e;
@@ -59,9 +64,11 @@ void WriteBehind::run() {
     // a file's parts follow each other, and its first is never at 0 (its
     // worker writes the first buffer itself).
     if (p->at < written_back_) written_back_ = 0;
+    const uint64_t was = written_back_;
     const Err e = failed ? 0 : write_growing(host_, p->f, p->p, p->n, p->at, &written_back_);
     HostLock lock(host_);
     if (e && !err_) err_ = e;
+    if (written_back_ != was && !err_) flusher_.flush_early(p->f);
     p->full = false;
     write_ ^= 1;
     host_.notify_all();

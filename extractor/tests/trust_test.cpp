@@ -42,14 +42,22 @@ class CrashingHost final : public Host {
   // gate: each worker's file of this number waits for the first flush, and
   // that flush for twice as many from each: the next then holds both's.
   long fail_at = 1, flushes = 0, gate = 0, slow_ms = 0;
-  bool covers = true, threads = false, flushed = false;
+  // hold_early: a file written back in part is written on only once a flush
+  // has tried it (for 20 s at most); fail_size: the flush of a file holding
+  // at least this many bytes fails, once, as Linux tells a write-back
+  // error once.
+  bool covers = true, threads = false, flushed = false, hold_early = false;
+  size_t fail_size = 0;
   size_t handles = 1 << 20;
   // What the flusher did: renames of data not on disk, flushes holding both
   // workers' files, bytes written back early (and ranges past a file's
   // end), waits of the workers; writes by another thread than the file's
-  // maker.
-  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0, astray = 0;
+  // maker; flushes of closed files; and
+  // what the last flush of each file found, and not yet on disk.
+  long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0, gone = 0, astray = 0;
   uint64_t written_back = 0;
+  std::map<Handle, size_t> tried, unkept;
+  std::set<Handle> closed;
   std::map<Handle, std::thread::id> maker;
   std::map<std::thread::id, long> made;
   std::recursive_mutex fs;
@@ -144,8 +152,13 @@ class CrashingHost final : public Host {
   }
   Err write_all(Handle f, const void* buf, size_t n) override {
     auto g = guard();
+    const bool pen = maker[f] != std::this_thread::get_id();
+    behind += pen;
+    for (auto until = clock::now() + std::chrono::seconds(20);
+         pen && hold_early && tried[f] < written_back && clock::now() < until;) {
+      pause(g, 1);
+    }
     if (space >= 0 && (space -= static_cast<long>(n)) < 0) return kNoSpace;
-    behind += maker[f] != std::this_thread::get_id();
     return nodes[f].data.append(static_cast<const char*>(buf), n), step();
   }
   Err set_mtime(Handle, int64_t) override { auto g = guard(); return step(); }
@@ -157,8 +170,15 @@ class CrashingHost final : public Host {
       if (both) gate = -gate;
       else flushed = true, pause(g, 1);
     }
+    std::vector<size_t> before(n);
+    for (size_t i = 0; i < n; ++i) before[i] = std::exchange(tried[f[i]], nodes[f[i]].data.size());
     pause(g, slow_ms);
-    if (flush_error && ++flushes >= fail_at) return flush_error;
+    for (size_t i = 0; i < n; ++i) {
+      unkept[f[i]] = nodes[f[i]].data.size() - nodes[f[i]].kept_data.size();
+      gone += closed.count(f[i]);
+      if (before[i] < fail_size && tried[f[i]] >= fail_size) return flush_error;
+    }
+    if (!fail_size && flush_error && ++flushes >= fail_at) return flush_error;
     std::set<std::thread::id> whose;
     for (size_t i = 0; i < n; ++i) {
       if (Err e = step()) return e;
@@ -182,7 +202,7 @@ class CrashingHost final : public Host {
     if (busy_renames > 0) return --busy_renames, rename_error;
     return step() ?: (nodes[d].names.erase(temp), nodes[d].names[final] = static_cast<int>(f), 0);
   }
-  Err close(Handle) override { return 0; }
+  Err close(Handle f) override { auto g = guard(); return closed.insert(f), 0; }
   Err remove_file(Handle d, const char* name) override { auto g = guard(); return nodes[d].names.erase(name), step(); }
   Err remove_leftover(Handle d, const char* name) override {
     auto g = guard();
@@ -293,30 +313,34 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   }
   const std::string zip = w.finish();
   // handles 300 leave each worker two batches; space: the disk fills
-  // halfway through the big file, as its writer writes it.
-  const struct { long gate, slow_ms; size_t handles; Err err; long space; int rc; } rows[] = {
-      {65, 0, 1 << 20, 0, -1, kExitOk}, {0, 20, 300, 0, -1, kExitOk},
-      {0, 0, 300, kIo, -1, kExitEntries}, {0, 0, 300, kNoSpace, -1, kExitEntries},
-      {0, 0, 300, 0, 9 << 20, kExitEntries}};
+  // halfway through the big file, as its writer writes it; fail_size: the
+  // big file's early flush fails; the disk fills while that flush is under way.
+  const struct { long gate, slow_ms; size_t handles; Err err; long space; bool hold; size_t fail_size; int rc; } rows[] = {
+      {65, 0, 1 << 20, 0, -1, false, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
+      {0, 0, 300, kIo, -1, false, 0, kExitEntries}, {0, 0, 300, kNoSpace, -1, false, 0, kExitEntries},
+      {0, 0, 300, 0, 9 << 20, false, 0, kExitEntries}, {0, 0, 300, kIo, -1, true, 16 << 20, kExitEntries},
+      {0, 20, 300, 0, (16 << 20) + (512 << 10), true, 0, kExitEntries}};
   for (auto& r : rows) {
     CrashingHost h;
     h.threads = true, h.gate = r.gate, h.slow_ms = r.slow_ms, h.handles = r.handles;
-    h.flush_error = r.err, h.fail_at = 2, h.space = r.space;
+    h.flush_error = r.err, h.fail_at = 2, h.space = r.space, h.hold_early = r.hold, h.fail_size = r.fail_size;
     const Outcome o = unpack(h, zip, false, 2);
     EXPECT_EQ(o.rc, r.rc) << o.err;
     EXPECT_EQ(h.unflushed, 0) << "a name given to data not on disk";
+    EXPECT_EQ(h.gone, 0) << "a file flushed after it was closed";
     long made = 0;
     for (auto& [who, n] : h.made) made += n;
     EXPECT_EQ(h.made.size(), 2u);
     if (r.rc) {  // stopped, nothing half done, and said once
-      EXPECT_TRUE(made < 500 || r.space > 0);
+      EXPECT_TRUE(made < 500 || r.space > 0 || r.fail_size);
       EXPECT_EQ(o.err.find("disk is full") != o.err.npos, r.err != kIo) << o.err;
-      EXPECT_TRUE(r.space < 0 || h.find("p/q/t/big") < 0);
+      EXPECT_TRUE((r.space < 0 && !r.fail_size) || h.find("p/q/t/big") < 0);
       continue;
     }
     EXPECT_GE(h.mixed, r.gate ? 1 : 0);
     EXPECT_GE(h.worker_waits, r.slow_ms ? 1 : 0);
     EXPECT_GE(h.written_back, 16u << 20);
+    EXPECT_LE(h.unkept[h.find("p/q/t/big")], r.hold ? 1u << 20 : big.size()) << "not flushed early";
     EXPECT_TRUE(h.nodes[h.find("p/q/t/big")].data == big && h.behind > 0);
     const std::vector<std::string> names = h.tree();
     h.crash();  // all on disk before success was told
