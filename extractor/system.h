@@ -105,7 +105,7 @@ class NativeHost final : public Host {
   Err set_mtime(Handle f, int64_t unix_seconds) override;
   Err flush_files(const Handle* f, size_t n) override;
   bool flush_covers_names(Handle h) override;
-  void start_writeback(Handle f, uint64_t offset, uint64_t len) override;
+  bool start_writeback(Handle f, uint64_t offset, uint64_t len) override;
   Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
   Err close(Handle f) override;
   Err remove_file(Handle dir, const char* name) override;

@@ -338,11 +338,9 @@ Err NativeHost::flush_files(const Handle* f, size_t n) {
 // flush_files flushes the whole file system there, names and all.
 bool NativeHost::flush_covers_names(Handle h) { return syncfs_reaches_storage(fd_of(h)); }
 
-void NativeHost::start_writeback(Handle f, uint64_t offset, uint64_t len) {
-  if (flush_) {
-    ::sync_file_range(fd_of(f), static_cast<off_t>(offset), static_cast<off_t>(len),
-                      SYNC_FILE_RANGE_WRITE);
-  }
+bool NativeHost::start_writeback(Handle f, uint64_t offset, uint64_t len) {
+  return flush_ && ::sync_file_range(fd_of(f), static_cast<off_t>(offset),
+                                     static_cast<off_t>(len), SYNC_FILE_RANGE_WRITE) == 0;
 }
 
 size_t NativeHost::reserve_handles(size_t want) {

@@ -124,8 +124,10 @@ class Host {
   virtual bool flush_covers_names(Handle h) = 0;
   // Asks the system to start writing `len` bytes of `f` from `offset` to the
   // disk now, without waiting: a large file's flush then finds little left
-  // to do. A hint; nothing depends on it.
-  virtual void start_writeback(Handle f, uint64_t offset, uint64_t len) = 0;
+  // to do. A hint; nothing depends on it. Whether it was taken: then `f`
+  // may also be flushed on one thread while another writes to it, and the
+  // writes go on meanwhile.
+  virtual bool start_writeback(Handle f, uint64_t offset, uint64_t len) = 0;
   // Gives the file `f`, created as `temp` in `dir`, the name `final`
   // there, replacing a file of that name.
   virtual Err rename_over(Handle dir, Handle f, const char* temp, const char* final) = 0;

@@ -9,8 +9,8 @@ Err write_growing(Host& host, Handle f, const void* p, size_t n, uint64_t at,
                   uint64_t* written_back) {
   constexpr uint64_t kWriteBack = 16 << 20;
   if (Err e = host.write_all(f, p, n)) return e;
-  if (at + n - *written_back >= kWriteBack) {
-    host.start_writeback(f, *written_back, at + n - *written_back);
+  if (at + n - *written_back >= kWriteBack &&
+      host.start_writeback(f, *written_back, at + n - *written_back)) {
     *written_back = at + n;
   }
   return 0;

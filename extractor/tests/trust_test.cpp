@@ -42,12 +42,14 @@ class CrashingHost final : public Host {
   // gate: each worker's file of this number waits for the first flush, and
   // that flush for twice as many from each: the next then holds both's.
   long fail_at = 1, flushes = 0, gate = 0, slow_ms = 0;
-  // hold_early: a file written back in part is written on only once a flush
-  // has tried it (for 20 s at most); fail_size: the flush of a file holding
+  // early: writeback is taken (so a file may be flushed beside its writes);
+  // hold_ms: a file asked to be written back is written on only once a
+  // flush has tried it, or this long has passed; fail_size: the flush of a file holding
   // at least this many bytes fails, once, as Linux tells a write-back
   // error once.
-  bool covers = true, threads = false, flushed = false, hold_early = false;
+  bool covers = true, threads = false, flushed = false, early = false;
   size_t fail_size = 0;
+  long hold_ms = 0;
   size_t handles = 1 << 20;
   // What the flusher did: renames of data not on disk, flushes holding both
   // workers' files, bytes written back early (and ranges past a file's
@@ -56,7 +58,7 @@ class CrashingHost final : public Host {
   // what the last flush of each file found, and not yet on disk.
   long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0, gone = 0, astray = 0;
   uint64_t written_back = 0;
-  std::map<Handle, size_t> tried, unkept;
+  std::map<Handle, size_t> tried, unkept, asked;
   std::set<Handle> closed;
   std::map<Handle, std::thread::id> maker;
   std::map<std::thread::id, long> made;
@@ -154,8 +156,8 @@ class CrashingHost final : public Host {
     auto g = guard();
     const bool pen = maker[f] != std::this_thread::get_id();
     behind += pen;
-    for (auto until = clock::now() + std::chrono::seconds(20);
-         pen && hold_early && tried[f] < written_back && clock::now() < until;) {
+    for (auto until = clock::now() + std::chrono::milliseconds(hold_ms);
+         pen && tried[f] < asked[f] && clock::now() < until;) {
       pause(g, 1);
     }
     if (space >= 0 && (space -= static_cast<long>(n)) < 0) return kNoSpace;
@@ -191,10 +193,12 @@ class CrashingHost final : public Host {
     return mixed += whose.size() > 1, 0;
   }
   bool flush_covers_names(Handle) override { return covers; }
-  void start_writeback(Handle f, uint64_t at, uint64_t len) override {  // each range once, in order
+  bool start_writeback(Handle f, uint64_t at, uint64_t len) override {  // each range once, in order
     auto g = guard();
     astray += at > nodes[f].data.size() || len > nodes[f].data.size();
-    written_back = at == written_back ? at + len : 0;
+    asked[f] = at + len;
+    if (early) written_back = at == written_back ? at + len : 0;
+    return early;
   }
   Err rename_over(Handle d, Handle f, const char* temp, const char* final) override {
     auto g = guard();
@@ -315,15 +319,17 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   // handles 300 leave each worker two batches; space: the disk fills
   // halfway through the big file, as its writer writes it; fail_size: the
   // big file's early flush fails; the disk fills while that flush is under way.
-  const struct { long gate, slow_ms; size_t handles; Err err; long space; bool hold; size_t fail_size; int rc; } rows[] = {
-      {65, 0, 1 << 20, 0, -1, false, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
+  const struct { long gate, slow_ms; size_t handles; Err err; long space; bool early; size_t fail_size; int rc; } rows[] = {
+      {65, 0, 1 << 20, 0, -1, true, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
       {0, 0, 300, kIo, -1, false, 0, kExitEntries}, {0, 0, 300, kNoSpace, -1, false, 0, kExitEntries},
       {0, 0, 300, 0, 9 << 20, false, 0, kExitEntries}, {0, 0, 300, kIo, -1, true, 16 << 20, kExitEntries},
-      {0, 20, 300, 0, (16 << 20) + (512 << 10), true, 0, kExitEntries}};
+      {0, 20, 300, 0, (16 << 20) + (512 << 10), true, 0, kExitEntries},
+      {0, 0, 300, 0, -1, false, 0, kExitOk}};
   for (auto& r : rows) {
     CrashingHost h;
     h.threads = true, h.gate = r.gate, h.slow_ms = r.slow_ms, h.handles = r.handles;
-    h.flush_error = r.err, h.fail_at = 2, h.space = r.space, h.hold_early = r.hold, h.fail_size = r.fail_size;
+    h.flush_error = r.err, h.fail_at = 2, h.space = r.space, h.early = r.early, h.fail_size = r.fail_size;
+    h.hold_ms = r.gate ? 0 : r.early ? 20000 : 200;  // the gate holds the flusher up
     const Outcome o = unpack(h, zip, false, 2);
     EXPECT_EQ(o.rc, r.rc) << o.err;
     EXPECT_EQ(h.unflushed, 0) << "a name given to data not on disk";
@@ -339,8 +345,9 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
     }
     EXPECT_GE(h.mixed, r.gate ? 1 : 0);
     EXPECT_GE(h.worker_waits, r.slow_ms ? 1 : 0);
-    EXPECT_GE(h.written_back, 16u << 20);
-    EXPECT_LE(h.unkept[h.find("p/q/t/big")], r.hold ? 1u << 20 : big.size()) << "not flushed early";
+    EXPECT_GE(h.written_back, r.early ? 16u << 20 : 0);
+    const size_t left = h.unkept[h.find("p/q/t/big")];  // to the big file's last flush
+    EXPECT_TRUE(r.gate || (r.early ? left <= 1u << 20 : left == big.size())) << left;
     EXPECT_TRUE(h.nodes[h.find("p/q/t/big")].data == big && h.behind > 0);
     const std::vector<std::string> names = h.tree();
     h.crash();  // all on disk before success was told
@@ -357,7 +364,7 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   few.handles = 5;
   EXPECT_EQ(unpack(few, kSmall, false, 2).rc, kExitOk);
   CrashingHost one;  // one worker: its writer takes a smaller file after the big one
-  one.threads = true;
+  one.threads = true, one.early = true, one.hold_ms = 20000;
   test::ZipWriter w3;
   w3.add({{"name", "a"}, {"data", big}}), w3.add({{"name", "m"}, {"data", big.substr(0, 300 << 10)}});
   EXPECT_EQ(unpack(one, w3.finish(), false, 1).rc, kExitOk);

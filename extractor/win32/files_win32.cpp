@@ -112,8 +112,11 @@ Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
 // Each file is flushed by itself, and the names are NTFS's own to journal.
 bool NativeHost::flush_covers_names(Handle) { return false; }
 
-// The system writes back on its own schedule; the flush finds it done or not.
-void NativeHost::start_writeback(Handle, uint64_t, uint64_t) {}
+// The system writes back on its own schedule; the flush finds it done or
+// not. Nor may a file be flushed beside its writes: on a handle opened for
+// synchronous I/O, FlushFileBuffers holds the handle's lock, and a write on
+// another thread waits until the flush ends.
+bool NativeHost::start_writeback(Handle, uint64_t, uint64_t) { return false; }
 
 Err NativeHost::flush_files(const Handle* f, size_t n) {
   if (!flush_) return 0;
