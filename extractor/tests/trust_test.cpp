@@ -44,9 +44,9 @@ class CrashingHost final : public Host {
   long fail_at = 1, flushes = 0, gate = 0, slow_ms = 0;
   // early: writeback is taken (so a file may be flushed beside its writes);
   // hold_ms: a file asked to be written back is written on only once a
-  // flush has tried it, or this long has passed; fail_size: the flush of a file holding
-  // at least this many bytes fails, once, as Linux tells a write-back
-  // error once.
+  // flush has tried it, or this long has passed; fail_size: the flush of a
+  // file holding at least this many bytes fails, once, as Linux tells a
+  // write-back error once.
   bool covers = true, threads = false, flushed = false, early = false;
   size_t fail_size = 0;
   long hold_ms = 0;
@@ -54,8 +54,8 @@ class CrashingHost final : public Host {
   // What the flusher did: renames of data not on disk, flushes holding both
   // workers' files, bytes written back early (and ranges past a file's
   // end), waits of the workers; writes by another thread than the file's
-  // maker; flushes of closed files; and
-  // what the last flush of each file found, and not yet on disk.
+  // maker; flushes of closed files; what the last flush of each file found
+  // not yet on disk.
   long unflushed = 0, mixed = 0, worker_waits = 0, behind = 0, dirs_flushed = 0, gone = 0, astray = 0;
   uint64_t written_back = 0;
   std::map<Handle, size_t> tried, unkept, asked;
@@ -317,8 +317,8 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
   }
   const std::string zip = w.finish();
   // handles 300 leave each worker two batches; space: the disk fills
-  // halfway through the big file, as its writer writes it; fail_size: the
-  // big file's early flush fails; the disk fills while that flush is under way.
+  // halfway through the big file, as its writer writes it, or (16.5 MiB)
+  // while its early flush is under way; fail_size: that early flush fails.
   const struct { long gate, slow_ms; size_t handles; Err err; long space; bool early; size_t fail_size; int rc; } rows[] = {
       {65, 0, 1 << 20, 0, -1, true, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
       {0, 0, 300, kIo, -1, false, 0, kExitEntries}, {0, 0, 300, kNoSpace, -1, false, 0, kExitEntries},
