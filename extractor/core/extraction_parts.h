@@ -81,7 +81,7 @@ class WriteBehind {
   Host& host_;
   Flusher& flusher_;
   Part part_[2];
-  Handle last_ = kNoHandle;        // the file of the last put(): the worker's
+  bool put_ = false;               // whether the file went behind: the worker's
   unsigned fill_ = 0, write_ = 0;  // which part the worker fills, the thread writes
   Err err_ = 0;                    // under the host's lock
   bool stop_ = false;
@@ -114,9 +114,9 @@ class Flusher {
   // so that its own flush at the end finds little left for the disk. One
   // file at a time; a later one takes the place of one not yet begun.
   void flush_early(Handle f);
-  // With the host's lock held: `f` is no longer flushed early, nor being
-  // flushed (it may then be closed).
-  void forget_early(Handle f);
+  // With the host's lock held: no file is to be flushed early, nor is being
+  // flushed early (the writer's may then be closed).
+  void forget_early();
   const Totals& totals() const { return t_; }
 
  private:

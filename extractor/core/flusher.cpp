@@ -21,9 +21,10 @@ void Flusher::flush_early(Handle f) {
   x_.host_.notify_all();
 }
 
-void Flusher::forget_early(Handle f) {
-  if (early_ == f) early_ = kNoHandle;
-  while (flushing_early_ == f) x_.host_.wait();
+void Flusher::forget_early() {
+  // Another writer's file, if that is the one, asks again with its next part.
+  early_ = kNoHandle;
+  while (flushing_early_ != kNoHandle) x_.host_.wait();
 }
 
 void Flusher::run() {

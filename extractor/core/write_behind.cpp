@@ -26,7 +26,7 @@ Err WriteBehind::put(Handle f, size_t n, uint64_t at) {
   HostLock lock(host_);
   Part& p = part_[fill_];
   p.f = f, p.n = n, p.at = at, p.full = true;
-  last_ = f;
+  put_ = true;
   fill_ ^= 1;
   host_.notify_all();
   return err_;
@@ -36,7 +36,7 @@ Err WriteBehind::finish() {
   HostLock lock(host_);
   while (part_[0].full || part_[1].full) host_.wait();
   // The file may be closed once this returns.
-  if (last_ != kNoHandle) flusher_.forget_early(std::exchange(last_, kNoHandle));
+  if (std::exchange(put_, false)) flusher_.forget_early();
   const Err e = err_;
   err_ = 0;
   return e;
