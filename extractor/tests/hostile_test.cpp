@@ -115,6 +115,8 @@ TEST_F(Unpack, HugeCountsCostInProportion) {
        "ruduvizide: 0 files unpacked (0 bytes), 0 directories\n"},
       {many(1000000, 0100644u << 16, [](int) -> std::string { return "../x"; }), kExitEntries, 3, 1000,
        1000000, "... and 999900 more refused entries\nruduvizide: 1000000 entries refused; nothing was unpacked\n"},
+      {many(100, 0100644u << 16, [](int) -> std::string { return "../x"; }), kExitEntries, 3, 1000, 100,
+       "ruduvizide: 100 entries refused; nothing was unpacked\n"},  // all shown: no "... and 0 more"
       {many((1 << 20) + 1, 0100644u << 16, [](int i) { return "f" + std::to_string(i); }), kExitEntries,
        3, 1000, 0, "names (more than 1048576); nothing was unpacked\n"},  // the names table's cap
       {many(20000, 0100644u << 16, [](int i) { return "d" + std::to_string(i / 200) + "/f" + std::to_string(i); }),
@@ -132,6 +134,7 @@ TEST_F(Unpack, HugeCountsCostInProportion) {
     EXPECT_EQ(totals.refused, h.refused);
     EXPECT_LT(std::count(cap.said.begin(), cap.said.end(), '\n'), 20002);
     EXPECT_NE(cap.said.find(h.said), std::string::npos) << cap.said.substr(0, 300);
+    EXPECT_EQ(cap.said.find(" 0 more"), std::string::npos);
   }
   EXPECT_EQ(totals.workers, 2u);
   EXPECT_EQ(totals.files, 20000u);

@@ -66,7 +66,7 @@ class CrashingHost final : public Host {
   std::mutex m;
   std::condition_variable_any cv;
   std::thread th[kMostThreads];
-  Err rename_error = kBusy, leftover_error = 0;  // what refused renames and sweeps say
+  Err rename_error = kBusy, leftover_error = 0, create_error = 0;  // what refused renames, sweeps, creations say
   unsigned slept_ms = 0, serial = 0;
 
   // Forgets everything not yet on disk, as after a power cut.
@@ -145,6 +145,7 @@ class CrashingHost final : public Host {
   Err create_new(Handle d, const char* name, Handle* f) override {
     auto g = guard();
     if (swept > 0) return --swept, kMissing;  // another run's sweep came first
+    if (create_error) return create_error;
     const auto until = clock::now() + std::chrono::seconds(20);
     while (made[std::this_thread::get_id()] + 1 == gate && !flushed && clock::now() < until) pause(g, 1);
     if (nodes[d].names.count(name)) return kExists;
@@ -407,6 +408,10 @@ TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
   EXPECT_EQ(unpack(h, kSmall).rc, kExitOk);
   h.swept = 1000;  // a name never to be had fails its entry
   EXPECT_EQ(unpack(h, kSmall).rc, kExitEntries);
+  CrashingHost denied;  // refused for another reason than a clash: given up at once
+  denied.create_error = kIo;
+  EXPECT_EQ(unpack(denied, zip_of({{"a", "x"}})).rc, kExitEntries);
+  EXPECT_EQ(denied.serial, 2u);  // the run's own number, and one name
 }
 
 TEST(Trust, AWorkspaceThatCouldNotBeHadStopsTheRunBeforeAnything) {
