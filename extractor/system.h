@@ -97,7 +97,7 @@ class NativeHost final : public Host {
   Err make_dir(const char* path, bool* created) override;
   Err open_target(const char* path, Handle* dir) override;
   Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
-  Err close_dir(Handle dir) override;
+  void close_dir(Handle dir) override;
   Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
   Err flush_dirs(const Handle* dirs, size_t n) override;
   Err create_new(Handle dir, const char* name, Handle* f) override;

@@ -269,7 +269,7 @@ Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out,
   return e;
 }
 
-Err NativeHost::close_dir(Handle dir) { return ::close(fd_of(dir)) == 0 ? 0 : errno; }
+void NativeHost::close_dir(Handle dir) { ::close(fd_of(dir)); }
 
 Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
   int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -87,11 +87,10 @@ Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out,
   return keep_dir(parent, h, name, out);
 }
 
-Err NativeHost::close_dir(Handle dir) {
+void NativeHost::close_dir(Handle dir) {
   WinDir* d = dir_of(dir);
-  Err e = CloseHandle(d->h) ? 0 : last_error();
+  CloseHandle(d->h);
   std::free(d);
-  return e;
 }
 
 // Only one worker ever lists a directory (its first sweep), so the held
