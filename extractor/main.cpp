@@ -1,12 +1,10 @@
 // ruduvizide: a self-extracting archive. This program is the stub; the ZIP
 // archive it unpacks is appended to its own executable file.
-#include <cstdlib>
-#include <new>
-
 #include "cmdline.h"
 #include "extraction.h"
 #include "message.h"
 #include "system.h"
+#include "workspaces.h"
 
 namespace {
 
@@ -32,41 +30,6 @@ int usage(std::string_view bad) {
   return rdz::kExitUsage;
 }
 
-// A worker per processor, up to four: past that the disk sets the pace, not
-// inflating.
-constexpr unsigned kMostWorkersWorthStarting = 4;
-static_assert(kMostWorkersWorthStarting <= rdz::kMostWorkspaces);
-
-// Each worker's buffers in one block from malloc: operator new would pull
-// the C++ exception machinery into a program that has no use for it.
-// Returns how many it made; 0 when not even one.
-unsigned make_workspaces(rdz::Workspace** ws) {
-  unsigned workers = rdz::sys::processor_count();
-  if (workers > kMostWorkersWorthStarting) workers = kMostWorkersWorthStarting;
-  unsigned made = 0;
-  for (; made < workers; ++made) {
-    void* mem = std::malloc(sizeof(rdz::Workspace));
-    if (!mem) break;
-    auto* w = new (mem) rdz::Workspace;
-    // A worker less rather than no extraction; the first one's failure is
-    // for extract() to report.
-    if (made > 0 && !w->ready()) {
-      w->~Workspace();
-      std::free(mem);
-      break;
-    }
-    ws[made] = w;
-  }
-  return made;
-}
-
-void free_workspaces(rdz::Workspace** ws, unsigned made) {
-  for (unsigned i = 0; i < made; ++i) {
-    ws[i]->~Workspace();
-    std::free(ws[i]);
-  }
-}
-
 int extract_self(std::string_view dir, const rdz::ExtractOptions& opt) {
   rdz::sys::File self;
   uint64_t size = 0;
@@ -76,8 +39,8 @@ int extract_self(std::string_view dir, const rdz::ExtractOptions& opt) {
     complain("cannot open own executable: ", text);
     return rdz::kExitArchive;
   }
-  rdz::Workspace* ws[kMostWorkersWorthStarting];
-  const unsigned made = make_workspaces(ws);
+  rdz::Workspace* ws[rdz::cli::kMostWorkersWorthStarting];
+  const unsigned made = rdz::cli::make_workspaces(rdz::sys::processor_count(), ws);
   if (made == 0) {
     complain("out of memory");
     return rdz::kExitInternal;
@@ -86,7 +49,7 @@ int extract_self(std::string_view dir, const rdz::ExtractOptions& opt) {
   rdz::sys::FileSource src(self, size);
   rdz::sys::NativeHost host(!rdz::sys::bench_without_flush());
   const int rc = rdz::extract(host, src, dir, opt, ws, made, rep);
-  free_workspaces(ws, made);
+  rdz::cli::free_workspaces(ws, made);
   return rc;
 }
 
