@@ -1,4 +1,6 @@
+// The program's own library: its command line, and its workers' workspaces.
 #include "cmdline.h"
+#include "workspaces.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +51,17 @@ TEST(CommandLine, ParseTable) {
     const bool ok = parse(args.data(), static_cast<int>(args.size()), &o, &bad);
     EXPECT_EQ(ok ? "ok " + std::to_string(o.quiet) + " " + std::to_string(o.update) + " " + std::string(o.dir)
                  : "bad " + std::string(bad), want);
+  }
+}
+
+TEST(Workspaces, AWorkerPerProcessorUpToFour) {
+  const struct { unsigned processors, made; } rows[] = {{1, 1}, {2, 2}, {9, 4}};
+  for (const auto& r : rows) {
+    Workspace* ws[kMostWorkersWorthStarting];
+    const unsigned made = make_workspaces(r.processors, ws);
+    EXPECT_EQ(made, r.made) << r.processors;
+    for (unsigned i = 0; i < made; ++i) EXPECT_TRUE(ws[i]->ready());
+    free_workspaces(ws, made);
   }
 }
 
