@@ -47,7 +47,7 @@ constexpr uint64_t kFirstMin = 1 << 20;         // ... of at least this size
 constexpr uint64_t kRun = 16;                   // neighbours claimed at a time
 constexpr size_t kBatchFiles = 64;              // a batch is handed over at this many files
 constexpr uint64_t kBatchBytes = 16 << 20;      // ... or this many bytes
-constexpr size_t kRing = 8;                     // batches a worker may have out
+constexpr size_t kRing = 16;                    // batches a worker may have out
 constexpr uint64_t kWriteback = 16 << 20;       // large files: writeback started this often
 constexpr size_t kChunk = 1 << 20;              // bytes per write
 

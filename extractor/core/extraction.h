@@ -71,8 +71,10 @@ struct Workspace {
     bool busy = false;  // the worker's own view: filling, or not yet taken back
   };
   // A worker fills one batch while the flusher has the others, and waits
-  // only when all are out.
-  static constexpr size_t kRing = 8;
+  // only when all are out. A batch is out for two rounds (its data's flush,
+  // then the next one, which puts its names on disk too): with half as many,
+  // two workers of small files both waited for a round of 400-600 files.
+  static constexpr size_t kRing = 16;
   Batch ring_[kRing];
 };
 

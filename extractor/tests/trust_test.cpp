@@ -318,11 +318,13 @@ TEST(Trust, TheFlusherPutsDataOnDiskBeforeEachRenameAndNamesBeforeTheEnd) {
     w.add({{"name", "d" + std::to_string(i % 3) + "/" + std::to_string(i)}, {"data", "x"}, {"method", "0"}});
   }
   const std::string zip = w.finish();
+  // gate: 2056 handles leave each worker eight batches, so that the one with
+  // the small files waits for the gated flush before it has taken them all.
   // handles 300 leave each worker two batches; space: the disk fills
   // halfway through the big file, as its writer writes it, or (16.5 MiB)
   // while its early flush is under way; fail_size: that early flush fails.
   const struct { long gate, slow_ms; size_t handles; Err err; long space; bool early; size_t fail_size; int rc; } rows[] = {
-      {65, 0, 1 << 20, 0, -1, true, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
+      {65, 0, 2056, 0, -1, true, 0, kExitOk}, {0, 20, 300, 0, -1, true, 0, kExitOk},
       {0, 0, 300, kIo, -1, false, 0, kExitEntries}, {0, 0, 300, kNoSpace, -1, false, 0, kExitEntries},
       {0, 0, 300, 0, 9 << 20, false, 0, kExitEntries}, {0, 0, 300, kIo, -1, true, 16 << 20, kExitEntries},
       {0, 20, 300, 0, (16 << 20) + (512 << 10), true, 0, kExitEntries},
