@@ -251,9 +251,16 @@ Err NativeHost::open_target(const char* path, Handle* dir) {
 }
 
 Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) {
-  *created = create && ::mkdirat(fd_of(dir), name, 0777) == 0;
-  if (create && !*created && errno != EEXIST) return errno;
-  int fd = ::openat(fd_of(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  // A run enters each of its directories many times and makes it once: the
+  // open comes first.
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::openat(fd_of(dir), name, kFlags);
+  *created = false;
+  if (fd == -1 && errno == ENOENT && create) {
+    *created = ::mkdirat(fd_of(dir), name, 0777) == 0;
+    if (!*created && errno != EEXIST) return errno;
+    fd = ::openat(fd_of(dir), name, kFlags);
+  }
   if (fd >= 0) {
     *out = fd;
     return 0;
