@@ -325,6 +325,8 @@ Err Extraction::patiently(Op op) {
 // One thread's share of pass two, with its own Workspace.
 class Worker {
  public:
+  // Directory levels a worker keeps open below the target.
+  static constexpr size_t kLevels = 8;
   // `pen`, when there is one, writes behind the worker.
   Worker(Extraction& x, Workspace& ws, WriteBehind* pen)
       : x_(x), ws_(ws), win_(x.src_, ws.in_, sizeof ws.in_), pen_(pen) {}
@@ -345,9 +347,12 @@ class Worker {
   Failure copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint32_t* crc,
                         uint64_t* produced);
   // Makes ws_.rel_'s first `len` bytes the open directory dir_, one
-  // component at a time from the target, following no link.
+  // component at a time from the deepest open level it shares with the last
+  // one (or the target), following no link.
   bool enter_dir(size_t len);
-  void leave_dir();
+  bool is_level(Handle d) const;
+  // Leaves dir_ and every open level below the first `keep`.
+  void close_levels(size_t keep);
   // Directories that got new names stay open, in the batch that flushes
   // them, until those names are on disk.
   bool held(Handle d) const;
@@ -377,6 +382,12 @@ class Worker {
   uint64_t index_ = 0;        // and its place in the archive
   Handle dir_ = kNoHandle;
   size_t dir_len_ = 0;        // of ws_.dir_rel_
+  // The directories from the target down to dir_, as deep as kLevels, open:
+  // a worker moving to a neighbouring directory opens only what differs.
+  // Each ends in ws_.dir_rel_ at its level_end_.
+  Handle levels_[kLevels];
+  size_t level_end_[kLevels];
+  size_t n_levels_ = 0;
   Batch* batch_ = nullptr;    // being filled
   uint64_t written_back_ = 0;  // of the file being written
   WriteBehind* const pen_;

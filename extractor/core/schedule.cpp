@@ -76,9 +76,9 @@ bool Extraction::claim(Run* run, uint64_t* index) {
 }
 
 unsigned Extraction::size_batches(unsigned workers) {
-  // Besides its batches, a worker holds the directory it walks down from,
-  // the next one, and one it lists.
-  constexpr size_t kWalk = 4;
+  // Besides its batches, a worker holds its open levels, the directory it
+  // walks down from below them, the next one, and one it lists.
+  constexpr size_t kWalk = Worker::kLevels + 3;
   const size_t got =
       host_.reserve_handles(workers * (Workspace::kRing * 2 * Workspace::kBatch + kWalk));
   // Fewer workers only when even two batches of one file each would not fit.

@@ -63,11 +63,18 @@ bool Worker::enter_dir(size_t len) {
   if (dir_ != kNoHandle && len == dir_len_ && std::memcmp(ws_.dir_rel_, ws_.rel_, len) == 0) {
     return true;
   }
-  leave_dir();
+  // The levels the new directory shares with the last one stay open.
+  size_t keep = 0;
+  while (keep < n_levels_ && level_end_[keep] <= len &&
+         (level_end_[keep] == len || ws_.rel_[level_end_[keep]] == '/') &&
+         std::memcmp(ws_.dir_rel_, ws_.rel_, level_end_[keep]) == 0) {
+    ++keep;
+  }
+  close_levels(keep);
   Host& host = x_.host_;
-  Handle at = x_.target_;
+  Handle at = keep ? levels_[keep - 1] : x_.target_;
   bool made = false;
-  for (size_t i = 0; i < len;) {
+  for (size_t i = keep ? level_end_[keep - 1] + 1 : 0; i < len;) {
     size_t j = i;
     while (j < len && ws_.rel_[j] != '/') ++j;
     char saved = ws_.rel_[j];
@@ -93,6 +100,13 @@ bool Worker::enter_dir(size_t len) {
       return false;
     }
     ws_.rel_[j] = saved;
+    // A directory this run made holds no other run's leftovers.
+    if (made) x_.first_sweep({ws_.rel_, j});
+    if (n_levels_ < kLevels) {
+      std::memcpy(ws_.dir_rel_, ws_.rel_, j);  // the levels name a prefix of it
+      levels_[n_levels_] = next;
+      level_end_[n_levels_++] = j;
+    }
     at = next;
     i = j + 1;
   }
@@ -103,11 +117,20 @@ bool Worker::enter_dir(size_t len) {
   return true;
 }
 
-void Worker::leave_dir() {
-  // Cleared first: release() keeps whatever is still the current directory.
+bool Worker::is_level(Handle d) const {
+  for (size_t i = 0; i < n_levels_; ++i) {
+    if (levels_[i] == d) return true;
+  }
+  return false;
+}
+
+void Worker::close_levels(size_t keep) {
+  // Cleared first: release() keeps whatever is still the current directory
+  // or a level.
   const Handle d = dir_;
   dir_ = kNoHandle;
   release(d);
+  while (n_levels_ > keep) release(levels_[--n_levels_]);
 }
 
 bool Worker::held(Handle d) const {
@@ -133,7 +156,9 @@ void Worker::hold(Handle d) {
 }
 
 void Worker::release(Handle d) {
-  if (d != kNoHandle && d != x_.target_ && d != dir_ && !held(d)) x_.host_.close_dir(d);
+  if (d != kNoHandle && d != x_.target_ && d != dir_ && !is_level(d) && !held(d)) {
+    x_.host_.close_dir(d);
+  }
 }
 
 bool Extraction::first_sweep(std::string_view rel) {
@@ -492,7 +517,7 @@ void Worker::run() {
   // The last batch goes as it is; the worker is done once all are back.
   send();
   while (any_out()) wait_for_batches();
-  leave_dir();
+  close_levels(0);
   HostLock lock(x_.host_);
   x_.flusher_.worker_ends();
   x_.host_.notify_all();

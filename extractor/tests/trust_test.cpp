@@ -68,6 +68,7 @@ class CrashingHost final : public Host {
   std::thread th[kMostThreads];
   Err rename_error = kBusy, leftover_error = 0, create_error = 0;  // what refused renames, sweeps, creations say
   unsigned slept_ms = 0, serial = 0;
+  long opens = 0, lists = 0;  // of directories
 
   // Forgets everything not yet on disk, as after a power cut.
   void crash() {
@@ -124,6 +125,7 @@ class CrashingHost final : public Host {
   Err open_target(const char* path, Handle* d) override { auto g = guard(); return *d = find(path), step(); }
   Err open_dir(Handle d, const char* name, bool, Handle* out, bool* made) override {
     auto g = guard();
+    ++opens;
     *made = !nodes[d].names.count(name);
     *out = *made ? add(d, name, true) : nodes[d].names[name];
     return nodes[*out].dir ? step() : kErrNotDir;
@@ -131,6 +133,7 @@ class CrashingHost final : public Host {
   void close_dir(Handle) override {}
   Err list_dir(Handle d, void (*fn)(void*, const char*), void* ctx) override {
     auto g = guard();
+    ++lists;
     for (auto& [name, id] : std::map<std::string, int>(nodes[d].names)) fn(ctx, name.c_str());
     return step();
   }
@@ -417,6 +420,16 @@ TEST(Trust, ATemporaryAnotherRunsSweepTookIsMadeAgainUnderANewName) {
   denied.create_error = kIo;
   EXPECT_EQ(unpack(denied, zip_of({{"a", "x"}})).rc, kExitEntries);
   EXPECT_EQ(denied.serial, 2u);  // the run's own number, and one name
+}
+
+TEST(Trust, AWorkerOpensOnlyTheDirectoriesThatDifferAndListsNoneItMade) {
+  CrashingHost h;
+  const std::string deep = "a/b/c/d/e/f/g/h/i/";  // its last two levels are deeper than kept open
+  ASSERT_EQ(unpack(h, zip_of({{"bi/x", "x"}, {"bin/y", "y"}, {"bin/win32/z", "z"}, {"bin/win/w", "w"},
+                              {deep + "j/k", "k"}, {deep + "j/l", "l"}, {deep + "m", "m"},
+                              {"a/b/n", "n"}, {"bi/o", "o"}})).rc, kExitOk);
+  EXPECT_EQ(h.opens, 16);  // bi, bin, win32, win, a to j, i again, bi again
+  EXPECT_EQ(h.lists, 0);
 }
 
 TEST(Trust, AWorkspaceThatCouldNotBeHadStopsTheRunBeforeAnything) {
