@@ -9,7 +9,7 @@ namespace rdz::cli {
 // the C++ exception machinery into a program that has no use for it.
 unsigned make_workspaces(unsigned processors, Workspace** ws) {
   const unsigned workers =
-      processors < kMostWorkersWorthStarting ? processors : kMostWorkersWorthStarting;
+      processors < kMostWorkersWorthStarting ? processors + 1 : kMostWorkersWorthStarting;
   unsigned made = 0;
   for (; made < workers; ++made) {
     void* mem = std::malloc(sizeof(Workspace));

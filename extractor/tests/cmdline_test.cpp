@@ -54,8 +54,8 @@ TEST(CommandLine, ParseTable) {
   }
 }
 
-TEST(Workspaces, AWorkerPerProcessorUpToFour) {
-  const struct { unsigned processors, made; } rows[] = {{1, 1}, {2, 2}, {9, 4}};
+TEST(Workspaces, AWorkerPerProcessorAndOneMoreUpToFour) {
+  const struct { unsigned processors, made; } rows[] = {{1, 2}, {2, 3}, {3, 4}, {9, 4}};
   for (const auto& r : rows) {
     Workspace* ws[kMostWorkersWorthStarting];
     const unsigned made = make_workspaces(r.processors, ws);
