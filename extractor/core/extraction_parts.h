@@ -61,11 +61,15 @@ class WriteBehind {
   // The worker's side, one file at a time. A buffer of kPart bytes to fill,
   // once it is free.
   unsigned char* next();
+  // The CRC-32 of the file's data before its first part: the writer goes on
+  // with it over the parts.
+  void begin(uint32_t crc);
   // Queues next()'s buffer, `n` bytes of it, to be written to `f` at `at`;
   // answers the first failure among those written so far.
   Err put(Handle f, size_t n, uint64_t at);
   // Waits until all is written; the first failure, which is then forgotten.
-  Err finish();
+  // A file that went behind gets its CRC-32 in *crc.
+  Err finish(uint32_t* crc);
   // Ends the thread once all is written.
   void stop();
 
@@ -86,6 +90,7 @@ class WriteBehind {
   Err err_ = 0;                    // under the host's lock
   bool stop_ = false;
   uint64_t written_back_ = 0;      // the thread's own
+  uint32_t crc_ = 0;               // the thread's while parts are queued
 };
 
 // The one thread that puts the workers' batches on disk. Each round takes

@@ -349,11 +349,13 @@ Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint
     // than after it has filled the disk.
     if (n > e.usize - *produced) return {"data is longer than declared"};
     if (n) {
-      *crc = crc32_update(*crc, out, n);
+      // Behind, the writer checks what it writes: the worker only inflates.
+      if (!behind) *crc = crc32_update(*crc, out, n);
       if (Err err = behind ? pen_->put(f, n, *produced) : write(f, out, n, *produced)) {
         return {"cannot write", err};
       }
       *produced += n;
+      if (!behind && pen_ && rc != Z_STREAM_END) pen_->begin(*crc);
       behind = pen_ && rc != Z_STREAM_END;
     }
   }
@@ -370,7 +372,7 @@ Failure Worker::copy_data(const zip::Entry& e, uint64_t data, Handle out) {
   Failure f = e.method == 0 ? copy_stored(e, data, out, &crc, &produced)
                             : copy_inflated(e, data, out, &crc, &produced);
   // What went behind is written, or failed, before the file is touched again.
-  const Err late = pen_ ? pen_->finish() : 0;
+  const Err late = pen_ ? pen_->finish(&crc) : 0;
   if (f.what) return f;
   if (late) return {"cannot write", late};
   if (produced != e.usize) return {"data is shorter than declared"};

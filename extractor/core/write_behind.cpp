@@ -1,6 +1,7 @@
 // A large file written on one thread while its data is made on another.
 #include <utility>
 
+#include "crc32.h"
 #include "extraction_parts.h"
 
 namespace rdz {
@@ -32,11 +33,16 @@ Err WriteBehind::put(Handle f, size_t n, uint64_t at) {
   return err_;
 }
 
-Err WriteBehind::finish() {
+void WriteBehind::begin(uint32_t crc) {
+  HostLock lock(host_);
+  crc_ = crc;
+}
+
+Err WriteBehind::finish(uint32_t* crc) {
   HostLock lock(host_);
   while (part_[0].full || part_[1].full) host_.wait();
   // The file may be closed once this returns.
-  if (std::exchange(put_, false)) flusher_.forget_early();
+  if (std::exchange(put_, false)) flusher_.forget_early(), *crc = crc_;
   const Err e = err_;
   err_ = 0;
   return e;
@@ -65,6 +71,7 @@ void WriteBehind::run() {
     // worker writes the first buffer itself).
     if (p->at < written_back_) written_back_ = 0;
     const uint64_t was = written_back_;
+    crc_ = crc32_update(crc_, p->p, p->n);
     const Err e = failed ? 0 : write_growing(host_, p->f, p->p, p->n, p->at, &written_back_);
     HostLock lock(host_);
     if (e && !err_) err_ = e;
