@@ -58,6 +58,9 @@ class Stub(unittest.TestCase):
             r = run(ARGS.stub, *args)
             self.assertEqual((r.returncode, r.stdout, text in r.stderr), (code, b"", True), args)
         self.assertFalse((self.tmp / "t").exists())
+        for n, said in ((64, False), (65, True)):  # as many arguments as are taken, and one more
+            r = run(ARGS.stub, *["-qq"] * n)
+            self.assertEqual(b"too many arguments" in r.stderr, said, n)
 
     def test_no_link_below_the_target_is_followed(self):
         _, exe = self.archive({"bin/win32/a.dll": b"dll"})
