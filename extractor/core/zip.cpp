@@ -2,6 +2,7 @@
 
 #include "signed_tail.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <zlib.h>
@@ -154,8 +155,7 @@ Error open(Source& src, Archive* ar, unsigned char* scratch, size_t scratch_size
   uint64_t size = 0;
   if (!archive_end(src, scratch, scratch_size, &size)) return Error::no_archive;
   if (size < kEndSize) return Error::no_archive;
-  size_t tail = scratch_size < kOpenScratch ? scratch_size : kOpenScratch;
-  if (tail > size) tail = static_cast<size_t>(size);
+  const size_t tail = static_cast<size_t>(std::min<uint64_t>({scratch_size, kOpenScratch, size}));
   if (tail < kEndSize) return Error::no_archive;
   const uint64_t tail_pos = size - tail;
   if (!src.read(tail_pos, scratch, tail)) return Error::io;
