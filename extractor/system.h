@@ -25,20 +25,21 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   File(File&& o) noexcept : h_(o.h_) { o.h_ = kNoHandle; }
-  File& operator=(File&& o) noexcept;
+  File& operator=(File&&) = delete;
 
   bool is_open() const { return h_ != kNoHandle; }
   Handle native() const { return h_; }
   void reset(Handle h);
-  Handle release();
 
  private:
   Handle h_ = kNoHandle;
 };
 
 void error_text(Err e, char* buf, size_t cap);
+#ifdef _WIN32
 // True when `e` says a path component does not exist.
 bool is_missing(Err e);
+#endif
 
 // The running executable, opened for reading.
 Err open_self(File& f, uint64_t* size);

@@ -50,25 +50,11 @@ void error_text(Err e, char* buf, size_t cap) {
   buf[n] = '\0';
 }
 
-
-bool is_missing(Err e) { return e == ENOENT; }
-
 File::~File() { reset(kNoHandle); }
-
-File& File::operator=(File&& o) noexcept {
-  if (this != &o) reset(o.release());
-  return *this;
-}
 
 void File::reset(intptr_t h) {
   if (h_ != kNoHandle) ::close(static_cast<int>(h_));
   h_ = h;
-}
-
-intptr_t File::release() {
-  intptr_t h = h_;
-  h_ = kNoHandle;
-  return h;
 }
 
 static Err open_and_size(const char* path, File& f, uint64_t* size) {

@@ -9,20 +9,9 @@ using namespace win32;
 
 File::~File() { reset(kNoHandle); }
 
-File& File::operator=(File&& o) noexcept {
-  if (this != &o) reset(o.release());
-  return *this;
-}
-
 void File::reset(intptr_t h) {
   if (h_ != kNoHandle) CloseHandle(reinterpret_cast<HANDLE>(h_));
   h_ = h;
-}
-
-intptr_t File::release() {
-  intptr_t h = h_;
-  h_ = kNoHandle;
-  return h;
 }
 
 static Err open_wide(const wchar_t* path, File& f, uint64_t* size) {
