@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -173,6 +174,22 @@ TEST_F(Unpack, LinesComeInArchiveOrderThoughTheFirstEntryIsFinishedLast) {
                       "ruduvizide: f2: not unpacked: CRC-32 mismatch\n   unpacked: f3\n   unpacked: f4\n"
                       "   unpacked: f5\nruduvizide: 6 files unpacked (2097157 bytes), 0 directories\n"
                       "ruduvizide: 1 entry was not unpacked\n");
+}
+
+TEST(System, CutsAMessageToItsBufferAndClosesAFileWhenDone) {
+  char text[64];
+  sys::error_text(ENOENT, text, sizeof text);
+  const std::string whole = text;  // as long as the next buffer: it loses its last letter
+  std::memset(text, '#', sizeof text);
+  sys::error_text(ENOENT, text, whole.size());
+  EXPECT_EQ(std::string(text, whole.size() + 1), whole.substr(0, whole.size() - 1) + '\0' + '#');
+  const size_t handles = open_handles();
+  {
+    sys::File f;
+    uint64_t size;
+    ASSERT_EQ(sys::open_read("/proc/self/exe", f, &size), 0);
+  }
+  EXPECT_EQ(open_handles(), handles);
 }
 
 TEST(Crc32, AgreesWithZlibAtEveryLengthAndAlignment) {
