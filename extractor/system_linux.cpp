@@ -117,8 +117,9 @@ Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
       *f = fd | kNameless;
       return 0;
     }
-    // A file system that cannot make one gets named temporaries.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+    // A file system that cannot make one (EOPNOTSUPP, or EISDIR and EINVAL
+    // from older kernels) gets named temporaries; any other failure, full
+    // disk or denied access, comes back from the named one just the same.
   }
   int fd = ::openat(fd_of(dir), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd == -1) return errno;
