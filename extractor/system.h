@@ -108,7 +108,7 @@ class NativeHost final : public Host {
   bool flush_covers_names(Handle h) override;
   bool start_writeback(Handle f, uint64_t offset, uint64_t len) override;
   Err rename_over(Handle dir, Handle f, const char* temp, const char* final) override;
-  Err close(Handle f) override;
+  void close(Handle f) override;
   Err remove_file(Handle dir, const char* name) override;
   Err remove_leftover(Handle dir, const char* name) override;
   Err device_of(Handle h, bool is_dir, uint64_t* dev) override;

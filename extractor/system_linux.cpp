@@ -160,11 +160,7 @@ Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   return ::futimens(fd_of(f), ts) == 0 ? 0 : errno;
 }
 
-Err NativeHost::close(Handle f) {
-  int fd = fd_of(f);
-  if (fd == -1) return 0;
-  return ::close(fd) == 0 ? 0 : errno;
-}
+void NativeHost::close(Handle f) { ::close(fd_of(f)); }
 
 Err NativeHost::remove_file(Handle dir, const char* name) {
   return ::unlinkat(fd_of(dir), name, 0) == 0 ? 0 : errno;

@@ -133,8 +133,9 @@ class Host {
   // Gives the file `f`, created as `temp` in `dir`, the name `final`
   // there, replacing a file of that name.
   virtual Err rename_over(Handle dir, Handle f, const char* temp, const char* final) = 0;
-  // Closes and reports what closing said: a full disk can show up only here.
-  virtual Err close(Handle f) = 0;
+  // Closes a file whose data is on disk already, or that is being thrown
+  // away: nothing closing could say would change what becomes of it.
+  virtual void close(Handle f) = 0;
   virtual Err remove_file(Handle dir, const char* name) = 0;
   // Removes `name` in `dir`, a temporary that a killed run left behind,
   // unless a running extraction still holds it (kErrLiveTemp). Never waits,

@@ -211,7 +211,7 @@ class CrashingHost final : public Host {
     if (busy_renames > 0) return --busy_renames, rename_error;
     return step() ?: (nodes[d].names.erase(temp), nodes[d].names[final] = static_cast<int>(f), 0);
   }
-  Err close(Handle f) override { auto g = guard(); return closed.insert(f), 0; }
+  void close(Handle f) override { auto g = guard(); closed.insert(f); }
   Err remove_file(Handle d, const char* name) override { auto g = guard(); return nodes[d].names.erase(name), step(); }
   Err remove_leftover(Handle d, const char* name) override {
     auto g = guard();

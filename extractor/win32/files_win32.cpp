@@ -79,10 +79,7 @@ Err NativeHost::set_mtime(Handle f, int64_t unix_seconds) {
   return SetFileTime(handle_of(f), nullptr, nullptr, &ft) ? 0 : last_error();
 }
 
-Err NativeHost::close(Handle h) {
-  if (h == kNoHandle) return 0;
-  return CloseHandle(reinterpret_cast<HANDLE>(h)) ? 0 : last_error();
-}
+void NativeHost::close(Handle h) { CloseHandle(reinterpret_cast<HANDLE>(h)); }
 
 Err NativeHost::create_new(Handle dir, const char* name, Handle* f) {
   // DELETE: the file is renamed through this handle, not by its name again.
