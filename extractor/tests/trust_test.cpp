@@ -80,9 +80,7 @@ class CrashingHost final : public Host {
     std::vector<std::string> out;
     for (auto& [name, id] : nodes[at].names) {
       out.push_back(prefix + name + (nodes[id].dir ? "/" : "=" + nodes[id].data));
-      if (nodes[id].dir) {
-        for (auto& below : tree(id, out.back())) out.push_back(below);
-      }
+      for (auto& below : nodes[id].dir ? tree(id, out.back()) : std::vector<std::string>()) out.push_back(below);
     }
     return out;
   }
