@@ -76,9 +76,10 @@ TEST_F(Unpack, TargetIsMadeWithItsParentsOrRefused) {
             "deep/ deep/e\\r/ deep/e\\r/t/ deep/e\\r/t/access=1 deep/e\\r/t/dos=1 deep/e\\r/t/unix=1");
   EXPECT_EQ(run(slurp(kBuilt / "empty.zip"), {}, "/"), kExitOk) << cap.said;  // a root keeps its separator
   std::ofstream(root / "plain") << "file";
-  EXPECT_EQ(run(zip, {}, (root / "plain/sub").string()), kExitTarget);
-  EXPECT_EQ(cap.said, "ruduvizide: cannot create target directory " + (root / "plain/sub").string() +
-                          ": Not a directory\n");
+  for (const char* t : {"plain: not a directory", "plain/sub: Not a directory"}) {  // said by us, by the system
+    EXPECT_EQ(run(zip, {}, (root / t).string().substr(0, (root / t).string().find(':'))), kExitTarget);
+    EXPECT_EQ(cap.said, "ruduvizide: cannot create target directory " + (root / t).string() + "\n");
+  }
   EXPECT_EQ(run(zip, {}, root.string() + std::string(4000, '/') + "x"), kExitTarget);
   EXPECT_EQ(cap.said, "ruduvizide: target directory name is too long\n");
 }

@@ -101,8 +101,7 @@ class CrashingHost final : public Host {
   bool same_dev(const Handle* h, size_t i) { return nodes[h[i]].dev == nodes[h[0]].dev; }
 
   void error_text(Err e, char* buf, size_t cap) override {
-    if (const char* own = own_error_text(e)) snprintf(buf, cap, "%s", own);
-    else snprintf(buf, cap, "error %ld", e);
+    own_error_text(e) ? snprintf(buf, cap, "%s", own_error_text(e)) : snprintf(buf, cap, "error %ld", e);
   }
   ErrKind kind_of(Err e) override {
     // Windows says "access denied" for a directory or read-only file in the
