@@ -99,7 +99,7 @@ class NativeHost final : public Host {
   Err open_target(const char* path, Handle* dir) override;
   Err open_dir(Handle dir, const char* name, bool create, Handle* out, bool* created) override;
   void close_dir(Handle dir) override;
-  Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
+  void list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) override;
   Err flush_dirs(const Handle* dirs, size_t n) override;
   Err create_new(Handle dir, const char* name, Handle* f) override;
   Err write_all(Handle f, const void* buf, size_t n) override;

@@ -15,10 +15,8 @@
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#ifdef __linux__
 #include <linux/magic.h>
 #include <sys/vfs.h>
-#endif
 #include <unistd.h>
 
 namespace rdz::sys {
@@ -244,13 +242,15 @@ Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out,
     if (!*created && errno != EEXIST) return errno;
     fd = ::openat(fd_of(dir), name, kFlags);
   }
-  if (fd >= 0) {
+  if (fd != -1) {
     *out = fd;
     return 0;
   }
   Err e = errno;
   struct ::stat st;
-  if (e == ELOOP || e == ENOTDIR) {
+  // O_DIRECTORY is weighed before O_NOFOLLOW: a link, to a directory or
+  // not, fails as ENOTDIR, never ELOOP.
+  if (e == ENOTDIR) {
     if (::fstatat(fd_of(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
       return kErrLink;
     }
@@ -261,21 +261,18 @@ Err NativeHost::open_dir(Handle dir, const char* name, bool create, Handle* out,
 
 void NativeHost::close_dir(Handle dir) { ::close(fd_of(dir)); }
 
-Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
+void NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
   int fd = ::openat(fd_of(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd == -1) return errno;
+  if (fd == -1) return;
   DIR* d = ::fdopendir(fd);
   if (!d) {
-    Err e = errno;
     ::close(fd);
-    return e;
+    return;
   }
   while (const struct dirent* ent = ::readdir(d)) fn(ctx, ent->d_name);
   ::closedir(d);
-  return 0;
 }
 
-#ifdef __linux__
 // syncfs is a request the kernel hands to the file system, and only some
 // put every file's data and every name on the disk with it: FUSE (sshfs, a
 // Windows volume mounted through a user-space driver) and network file
@@ -297,9 +294,6 @@ static bool syncfs_reaches_storage(int fd) {
       return false;
   }
 }
-#else
-static bool syncfs_reaches_storage(int) { return false; }
-#endif
 
 // Where the kernel's syncfs reaches the disk, a batch of files (even of one:
 // the same call then covers the names made there too) or of directories
@@ -307,11 +301,9 @@ static bool syncfs_reaches_storage(int) { return false; }
 // written, so that the disk has had them all to write back meanwhile.
 static Err flush_all(const Handle* h, size_t n, bool data_only) {
   if (n == 0) return 0;
-#ifdef __linux__
   if ((n > 1 || data_only) && syncfs_reaches_storage(fd_of(h[0]))) {
     return ::syncfs(fd_of(h[0])) == 0 ? 0 : errno;
   }
-#endif
   for (size_t i = 0; i < n; ++i) {
     if ((data_only ? ::fdatasync(fd_of(h[i])) : ::fsync(fd_of(h[i]))) != 0) return errno;
   }

@@ -104,8 +104,9 @@ class Host {
   // Nothing is written through a directory's handle, so closing it cannot
   // lose anything: its flush is what tells.
   virtual void close_dir(Handle dir) = 0;
-  // Calls fn(ctx, name) for each name in `dir`.
-  virtual Err list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) = 0;
+  // Calls fn(ctx, name) for each name in `dir`. A directory that cannot be
+  // listed is not swept: its leftovers, if any, cost disk space, never a file.
+  virtual void list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) = 0;
   // Puts the names made in the `n` directories, all on one file system
   // (device_of), on disk.
   virtual Err flush_dirs(const Handle* dirs, size_t n) = 0;

@@ -95,14 +95,13 @@ void NativeHost::close_dir(Handle dir) {
 
 // Only one worker ever lists a directory (its first sweep), so the held
 // handle's listing position is this call's alone.
-Err NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
+void NativeHost::list_dir(Handle dir, void (*fn)(void* ctx, const char* name), void* ctx) {
   alignas(8) unsigned char buf[16384];
   for (BOOLEAN restart = TRUE;; restart = FALSE) {
     IO_STATUS_BLOCK io{};
     NTSTATUS s = NtQueryDirectoryFile(dir_of(dir)->h, nullptr, nullptr, nullptr, &io, buf,
                                       sizeof buf, FileNamesInformation, FALSE, nullptr, restart);
-    if (s == kStatusNoMoreFiles) return 0;
-    if (!NT_SUCCESS(s)) return static_cast<Err>(RtlNtStatusToDosError(s));
+    if (!NT_SUCCESS(s)) return;  // STATUS_NO_MORE_FILES, a warning, ends it too
     for (size_t at = 0;;) {
       const auto* f = reinterpret_cast<const FILE_NAMES_INFORMATION*>(buf + at);
       char name[MAX_PATH * 3 + 1];
