@@ -188,9 +188,7 @@ class CrashingHost final : public Host {
       if (same_dev(f, i)) nodes[f[i]].kept_data = nodes[f[i]].data;
       whose.insert(maker[f[i]]);
     }
-    for (Node& d : nodes) {
-      if (covers && d.dir && d.dev == nodes[f[0]].dev) d.kept_names = d.names;
-    }
+    for (Node& d : nodes) d.kept_names = covers && d.dir && d.dev == nodes[f[0]].dev ? d.names : d.kept_names;
     return mixed += whose.size() > 1, 0;
   }
   bool flush_covers_names(Handle) override { return covers; }
@@ -209,10 +207,7 @@ class CrashingHost final : public Host {
   }
   void close(Handle f) override { auto g = guard(); closed.insert(f); }
   Err remove_file(Handle d, const char* name) override { auto g = guard(); return nodes[d].names.erase(name), step(); }
-  Err remove_leftover(Handle d, const char* name) override {
-    auto g = guard();
-    return leftover_error ?: remove_file(d, name);
-  }
+  Err remove_leftover(Handle d, const char* name) override { auto g = guard(); return leftover_error ?: remove_file(d, name); }
   Err device_of(Handle h, bool, uint64_t* dev) override { auto g = guard(); return *dev = nodes[h].dev, 0; }
   Err stat(Handle d, const char* name, Stat* st) override {
     auto g = guard();
