@@ -10,7 +10,7 @@ namespace {
 
 using namespace win;
 enum At { file, link };      // what stands at the name (a link to a file)
-enum Hold { idle, in_use };  // another program's handle on it
+enum Hold { idle, in_use, swapped };  // another program's handle on it; another file put in its place
 struct Row {  // and a file that stays keeps its attributes
   const char* what; bool remove, ex; At at; bool read_only; uint32_t links; Hold hold; Err want;
 };
@@ -19,16 +19,15 @@ struct Ntfs final : NameOps {
   const Row& r;
   uint32_t attrs = 0x20 | (r.read_only ? kReadOnly : 0);  // whichever name reaches it
   bool open_ = false, gone = false;
+  int plains = 0;
 
   explicit Ntfs(const Row& row) : r(row) {}
-  Err open(bool, Standing* s) override {
-    *s = {attrs, r.links, 7, r.at != link};
-    return open_ = true, 0;
-  }
+  Err open(bool, Standing* s) override { return *s = {attrs, r.links, plains > 1 ? 8u : 7u, r.at != link}, open_ = true, 0; }
   Err set_attrs(uint32_t a) override { return open_ ? (attrs = a, 0) : 6; }
   void close() override { open_ = false; }
   Err rename_ex() override { return r.ex ? done(r.hold) : kInvalidParameter; }
   Err rename_plain() override {
+    if (r.hold == swapped && ++plains == 2) return attrs = 0x20, kAccessDenied;  // as the flag was lifted
     return done(r.hold || open_ || (r.at != link && (attrs & kReadOnly)));
   }
   Err dispose_ex() override { return r.ex ? done(r.hold) : kInvalidParameter; }
@@ -43,6 +42,7 @@ TEST(ReplacePolicy, ReadOnlyFlagChangesOnlyOnTheNamesOwnFile) {
       {"plain", false, false, file, true, 1, idle, 0},
       {"plain, hard-linked", false, false, file, true, 2, idle, kErrReadOnly},
       {"plain, in use", false, false, file, true, 1, in_use, kAccessDenied},
+      {"plain, another file put in its place", false, false, file, true, 1, swapped, kAccessDenied},
       {"delete ex, hard-linked", true, true, file, true, 2, idle, 0},
       {"delete plain", true, false, file, true, 1, idle, 0},
       {"delete plain, hard-linked", true, false, file, true, 2, idle, kErrReadOnly},
@@ -53,7 +53,7 @@ TEST(ReplacePolicy, ReadOnlyFlagChangesOnlyOnTheNamesOwnFile) {
     Ntfs fs(r);
     EXPECT_EQ(r.remove ? remove(fs, true) : replace(fs), r.want) << r.what;
     EXPECT_EQ(fs.gone, r.want == 0) << r.what;
-    if (r.want) { EXPECT_EQ(fs.attrs & kReadOnly, r.read_only ? kReadOnly : 0) << r.what; }
+    if (r.want) { EXPECT_EQ(fs.attrs & kReadOnly, r.read_only && r.hold != swapped ? kReadOnly : 0) << r.what; }
   }
 }
 
