@@ -25,9 +25,10 @@ TEST(CommandLine, SplitKeepsWhatTheInstallerQuotesAndEveryLetter) {
   EXPECT_EQ(split_all(uR"("C:\a b\rdz.exe" -d "C:\a\"b)"), R"(3:C:\a b\rdz.exe|-d|C:\a\b|)");
   EXPECT_EQ(split_all(u"x a\"b c\"d\t-u \t -q \"C:\\a b"), "5:x|ab cd|-u|-q|C:\\a b|");
   EXPECT_EQ(split_all(u"x \"\" \"\" \"C:\\Biblioth\u00e8que\\\""), "4:x|||C:\\Biblioth\xC3\xA8que\\|");
-  // Letters no code page holds, a fullwidth quote (no quote) and a pair.
-  EXPECT_EQ(split_all(u"x -d \u0100pp pre\uFF02post\t\U0001F600\u07FF"),
-            "5:x|-d|\xC4\x80pp|pre\xEF\xBC\x82post|\xF0\x9F\x98\x80\xDF\xBF|");
+  // Letters no code page holds, each where its UTF-8 grows a byte, a
+  // fullwidth quote (no quote) and a pair.
+  EXPECT_EQ(split_all(u"x -d \u0800pp pre\uFF02post\t\U00010000\u07FF"),
+            "5:x|-d|\xE0\xA0\x80pp|pre\xEF\xBC\x82post|\xF0\x90\x80\x80\xDF\xBF|");
   const char16_t half_pairs[][4] = {{u'x', u' ', 0xD800}, {u'x', 0xDC00}, {0xD83D, u'a'}};
   for (const auto& line : half_pairs) EXPECT_EQ(split_all(line), "-2:");
   EXPECT_EQ(split_all(u" \t "), "0:");
