@@ -35,8 +35,10 @@ struct Workspace {
   unsigned char in_[64 * 1024];     // archive window: local headers, compressed data
   unsigned char out_[256 * 1024];   // data on its way to the file; also a local name
   // A large file's data past out_, in parts that take turns: one is filled
-  // while the other is written. Touched only by a file that large.
-  unsigned char behind_[2][1 << 20];
+  // while the others wait to be written, or are. Touched only by a file
+  // that large.
+  static constexpr unsigned kBehind = 4;
+  unsigned char behind_[kBehind][1 << 20];
   char decoded_[3 * names::kMaxName + 1];
   char rel_[names::kMaxName + 1];
   char base_[kMaxPath + 1];

@@ -50,14 +50,18 @@ Err write_growing(Host& host, Handle f, const void* p, size_t n, uint64_t at,
 
 // Writes a large file's data on a thread of its own while its worker
 // inflates what comes next, so that each takes a processor. The worker's
-// two buffers take turns: it fills one while the other is written.
+// buffers take turns: it fills one while the others are written, so a write
+// that stalls in the system does not stop the inflating at once.
 class Flusher;
 class WriteBehind {
  public:
   WriteBehind(Host& host, Workspace& ws, Flusher& flusher)
-      : host_(host), flusher_(flusher), part_{{ws.behind_[0]}, {ws.behind_[1]}} {}
+      : host_(host), flusher_(flusher) {
+    for (unsigned i = 0; i < kParts; ++i) part_[i].p = ws.behind_[i];
+  }
   static void enter(void* self) { static_cast<WriteBehind*>(self)->run(); }
   static constexpr size_t kPart = sizeof Workspace::behind_[0];
+  static constexpr unsigned kParts = Workspace::kBehind;
   // The worker's side, one file at a time. A buffer of kPart bytes to fill,
   // once it is free.
   unsigned char* next();
@@ -84,7 +88,7 @@ class WriteBehind {
   };
   Host& host_;
   Flusher& flusher_;
-  Part part_[2];
+  Part part_[kParts];
   bool put_ = false;               // whether the file went behind: the worker's
   unsigned fill_ = 0, write_ = 0;  // which part the worker fills, the thread writes
   Err err_ = 0;                    // under the host's lock

@@ -28,7 +28,7 @@ Err WriteBehind::put(Handle f, size_t n, uint64_t at) {
   Part& p = part_[fill_];
   p.f = f, p.n = n, p.at = at, p.full = true;
   put_ = true;
-  fill_ ^= 1;
+  fill_ = (fill_ + 1) % kParts;
   host_.notify_all();
   return err_;
 }
@@ -40,7 +40,9 @@ void WriteBehind::begin(uint32_t crc) {
 
 Err WriteBehind::finish(uint32_t* crc) {
   HostLock lock(host_);
-  while (part_[0].full || part_[1].full) host_.wait();
+  for (const Part& p : part_) {
+    while (p.full) host_.wait();
+  }
   // The file may be closed once this returns.
   if (std::exchange(put_, false)) flusher_.forget_early(), *crc = crc_;
   const Err e = err_;
@@ -77,7 +79,7 @@ void WriteBehind::run() {
     if (e && !err_) err_ = e;
     if (written_back_ != was && !err_) flusher_.flush_early(p->f);
     p->full = false;
-    write_ ^= 1;
+    write_ = (write_ + 1) % kParts;
     host_.notify_all();
   }
 }
