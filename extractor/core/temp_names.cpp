@@ -7,8 +7,8 @@ namespace {
 constexpr std::string_view kHead = ".rdz-", kTail = ".tmp";
 constexpr char kHex[] = "0123456789abcdef";
 
+// `a`, as long as the lowercase `b`, is `b` in any case.
 bool same_folded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     char c = a[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
