@@ -182,11 +182,14 @@ void flush_rounds(Shared* sh, int root) {
     }
     for (const Batch& b : round) {
       for (const auto& [fd, final_name] : b.renames) {
-        const std::string path = "/proc/self/fd/" + std::to_string(fd);
-        if (::linkat(AT_FDCWD, path.c_str(), AT_FDCWD, final_name.c_str(), AT_SYMLINK_FOLLOW) != 0 ||
-            ::close(fd) != 0) {
-          die(final_name);
+        // By the descriptor, as the extractor links where the kernel lets it.
+        if (::linkat(fd, "", AT_FDCWD, final_name.c_str(), AT_EMPTY_PATH) != 0) {
+          const std::string path = "/proc/self/fd/" + std::to_string(fd);
+          if (::linkat(AT_FDCWD, path.c_str(), AT_FDCWD, final_name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            die(final_name);
+          }
         }
+        if (::close(fd) != 0) die(final_name);
       }
     }
     renamed.swap(round);
