@@ -29,7 +29,7 @@ TEST(CommandLine, SplitKeepsWhatTheInstallerQuotesAndEveryLetter) {
   // fullwidth quote (no quote) and a pair.
   EXPECT_EQ(split_all(u"x -d \u0800pp pre\uFF02post\t\U00010000\u07FF"),
             "5:x|-d|\xE0\xA0\x80pp|pre\xEF\xBC\x82post|\xF0\x90\x80\x80\xDF\xBF|");
-  const char16_t half_pairs[][4] = {{u'x', u' ', 0xD800}, {u'x', 0xDC00}, {0xD83D, u'a'}};
+  const char16_t half_pairs[][4] = {{u'x', u' ', 0xD800}, {u'x', 0xDC00}, {0xD83D, u'a'}, {0xD83D, 0xE000}};
   for (const auto& line : half_pairs) EXPECT_EQ(split_all(line), "-2:");
   EXPECT_EQ(split_all(u" \t "), "0:");
   EXPECT_EQ(split_all(u"a b c", 2), "-1:");
