@@ -47,7 +47,7 @@ TEST(ReplacePolicy, ReadOnlyFlagChangesOnlyOnTheNamesOwnFile) {
       {"delete plain", true, false, file, true, 1, idle, 0},
       {"delete plain, hard-linked", true, false, file, true, 2, idle, kErrReadOnly},
       {"delete plain, in use", true, false, file, true, 1, in_use, kAccessDenied},
-      {"delete plain, writable, in use", true, false, file, false, 2, in_use, kAccessDenied},
+      {"delete plain, hard-linked, writable, in use", true, false, file, false, 2, in_use, kAccessDenied},
       {"delete a link", true, true, link, true, 1, idle, kErrLink},
   };
   for (const Row& r : rows) {
