@@ -1,5 +1,6 @@
 #include "system.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -352,7 +353,7 @@ size_t NativeHost::reserve_handles(size_t want) {
   const int low = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (low == -1) return 0;
   const rlim_t room = rl.rlim_cur > static_cast<rlim_t>(low) ? rl.rlim_cur - low : 0;
-  const size_t got = room < want ? static_cast<size_t>(room) : want;
+  const size_t got = static_cast<size_t>(std::min<rlim_t>(room, want));
   // Linux grows a process's descriptor table when a descriptor past its end
   // is opened, and, once threads share it, stalls them all meanwhile: grow it
   // now, to the highest the workers will need.

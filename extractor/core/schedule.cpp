@@ -1,5 +1,6 @@
 // Who unpacks what: how many workers an archive earns, and the order in which
 // they take its entries.
+#include <algorithm>
 #include <optional>
 
 #include "extraction_parts.h"
@@ -31,7 +32,7 @@ unsigned Extraction::plan_workers() const {
   const uint64_t work = add_capped(bytes_, files_ > UINT64_MAX / kPerFile ? UINT64_MAX
                                                                            : files_ * kPerFile);
   const uint64_t n = work / kPerWorker;
-  return n < 1 ? 1 : n < count_ ? static_cast<unsigned>(n) : count_;
+  return static_cast<unsigned>(std::clamp<uint64_t>(n, 1, count_));
 }
 
 bool Extraction::is_first(uint64_t index) const {
@@ -62,7 +63,7 @@ bool Extraction::claim(Run* run, uint64_t* index) {
       do {
         if (at >= entries_) return false;
         n = (entries_ - at) / (4 * workers_);
-        n = n < 1 ? 1 : n > kRun ? kRun : n;
+        n = std::clamp<uint64_t>(n, 1, kRun);
       } while (!next_.compare_exchange_weak(at, at + n, std::memory_order_relaxed));
       run->next = at;
       run->end = at + n;
@@ -86,10 +87,9 @@ unsigned Extraction::size_batches(unsigned workers) {
   const size_t each = got / workers > kWalk ? got / workers - kWalk : 0;
   // Fewer batches first, then smaller ones.
   ring_ = each / (2 * Workspace::kBatch);
-  ring_ = ring_ < 2 ? 2 : ring_ > Workspace::kRing ? Workspace::kRing : ring_;
+  ring_ = std::clamp<size_t>(ring_, 2, Workspace::kRing);
   batch_files_ = each / (2 * ring_);
-  batch_files_ = batch_files_ < 1 ? 1 : batch_files_ > Workspace::kBatch ? Workspace::kBatch
-                                                                         : batch_files_;
+  batch_files_ = std::clamp<size_t>(batch_files_, 1, Workspace::kBatch);
   batch_dirs_ = batch_files_;
   return workers;
 }
