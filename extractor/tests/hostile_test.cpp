@@ -42,8 +42,9 @@ TEST_F(Unpack, DeflateBombStopsWithinOneBuffer) {
 }
 
 // A set of exact keys is full at half its slots, so probes stay short, and
-// keeps its keys and their marks when it grows; the paths table keeps
-// fingerprints in half the memory, marks and all, and fills further.
+// keeps its keys and their marks when it grows, up to its bound; the paths
+// table keeps fingerprints in half the memory, marks and all, and fills
+// further.
 TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   uint64_t small[4], big[8];
   KeySet s(small, 4);
@@ -55,6 +56,10 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
   EXPECT_TRUE(mark);
   EXPECT_EQ(s.put(10), KeySet::Put::added);
+  GrowingKeySet grown(1, 2048);  // 1,024 slots, then 2,048, and no more
+  size_t added = 0;
+  for (uint64_t k = 1; k <= 1025; ++k) added += grown.put(2 * k) == KeySet::Put::added;
+  EXPECT_EQ(added, 1024u);
   const auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
   const size_t before = heap();
   MayLandOnOneFile paths(1000000);

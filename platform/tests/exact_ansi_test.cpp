@@ -27,13 +27,13 @@ int from_latin1(const char* text, int length, wchar_t* buf, int capacity) {
 }
 
 TEST(ExactAnsi, OnlyATextEveryCharacterOfWhichIsHeldIsTaken) {
-  const std::wstring too_long(ops::kMaxExactText + 1, L'a');
+  const std::wstring longest(ops::kMaxExactText, L'a'), too_long = longest + L'a';
   struct Case { std::wstring wide; ops::Held held; std::string ansi; bool reports = true; std::size_t capacity = 16; } cases[] = {
       {L"C:\\M\u00FCller", ops::Held::exactly, "C:\\M\xFCller"}, {L"C:\\M\u00FCller", ops::Held::exactly, "C:\\M\xFCller", false},
       {L"", ops::Held::exactly, ""}, {L"C:\\\u0141ukasz", ops::Held::not_exactly, ""},
       {L"pkg\uFF3C..", ops::Held::not_exactly, "", false}, {too_long, ops::Held::too_long, "", true, 2000},
       {L"C:\\sixteen-chars", ops::Held::too_long, ""}, {L"C:\\fifteen-char", ops::Held::exactly, "C:\\fifteen-char"},
-      {L"x", ops::Held::too_long, "", true, 0},
+      {L"x", ops::Held::too_long, "", true, 0}, {longest, ops::Held::exactly, std::string(longest.size(), 'a'), true, 2000},
   };
   for (const Case& c : cases) {
     ops::CodePage code_page{c.reports ? to_latin1<true> : to_latin1<false>, from_latin1};
