@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -40,7 +41,7 @@ unsigned Extraction::wait_for(Err e, unsigned want) {
   int left = wait_left_ms_.load(std::memory_order_relaxed), take;
   do {
     if (left <= 0) return 0;
-    take = left < static_cast<int>(want) ? left : static_cast<int>(want);
+    take = std::min(left, static_cast<int>(want));
   } while (!wait_left_ms_.compare_exchange_weak(left, left - take, std::memory_order_relaxed));
   return static_cast<unsigned>(take);
 }
