@@ -67,7 +67,7 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_TRUE(paths.add("a/b", false) && paths.add("A/", true));
   EXPECT_FALSE(paths.add("a", false));
   MayLandOnOneFile letters(2);  // a clash is for good: a set of its own
-  EXPECT_FALSE(letters.add("Z", false) && letters.add("z", false));
+  EXPECT_FALSE(letters.add("AZ", false) && letters.add("az", false));
   MayLandOnOneFile few(1);  // 1024 slots, full (a clash) at 768 paths
   int taken = 0;
   while (few.add(std::to_string(taken), false)) ++taken;
