@@ -1,6 +1,7 @@
 // The parts of one extraction: what all workers share, and each worker.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -172,7 +173,7 @@ class Extraction {
   Extraction(Host& host, zip::Source& src, const ExtractOptions& opt, Workspace* const* ws,
              unsigned count, Reporter& rep)
       : host_(host), src_(src), opt_(opt),
-        ws_(ws), count_(count < kMostWorkspaces ? count : kMostWorkspaces), rep_(rep, host) {}
+        ws_(ws), count_(std::min(count, kMostWorkspaces)), rep_(rep, host) {}
 
   ~Extraction();
   int run(std::string_view target, Totals* totals);

@@ -2,6 +2,7 @@
 // console, whatever goes wrong.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,7 +16,7 @@ constexpr std::string_view kProg = "ruduvizide: ";
 class Line {
  public:
   Line& operator<<(std::string_view s) {
-    size_t take = s.size() < sizeof buf_ - n_ ? s.size() : sizeof buf_ - n_;
+    size_t take = std::min(s.size(), sizeof buf_ - n_);
     std::memcpy(buf_ + n_, s.data(), take);
     n_ += take;
     return *this;

@@ -117,7 +117,7 @@ void Extraction::put_big_first() {
 }
 
 int Extraction::unpack_all(unsigned workers) {
-  workers_ = start_flusher(size_batches(workers < kFlusherSlot ? workers : kFlusherSlot));
+  workers_ = start_flusher(size_batches(std::min(workers, kFlusherSlot)));
   put_big_first();
   // A file larger than one buffer is written behind its worker when one
   // entry is more than all the others together: its worker then carries

@@ -2,6 +2,7 @@
 // and the start of its data, and for small files the next few entries too.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -36,7 +37,7 @@ class Window final : public zip::Source {
     if (!holds(offset, 1)) return nullptr;
     const size_t at = static_cast<size_t>(offset - begin_);
     const size_t have = len_ - at;
-    *got = want < have ? static_cast<size_t>(want) : have;
+    *got = static_cast<size_t>(std::min<uint64_t>(want, have));
     return buf_ + at;
   }
 
@@ -49,7 +50,7 @@ class Window final : public zip::Source {
     const uint64_t size = src_.size();
     len_ = 0;
     if (offset >= size) return false;
-    const size_t len = size - offset < cap_ ? static_cast<size_t>(size - offset) : cap_;
+    const size_t len = static_cast<size_t>(std::min<uint64_t>(size - offset, cap_));
     if (!src_.read(offset, buf_, len)) return false;
     begin_ = offset;
     len_ = len;

@@ -188,7 +188,7 @@ void Worker::leftover(void* sweep, const char* name) {
   if (s->kept++ == 0) {
     s->err = e;
     const size_t n = std::strlen(name);  // a leftover's name is never longer than ours
-    std::memcpy(s->first, name, n < kTempNameLen ? n : kTempNameLen);
+    std::memcpy(s->first, name, std::min(n, kTempNameLen));
   }
 }
 
@@ -294,7 +294,7 @@ Failure Worker::copy_stored(const zip::Entry& e, uint64_t data, Handle out, uint
     size_t n;
     const unsigned char* p = win_.peek(data, left, &n);
     if (!p) {
-      n = left < sizeof ws_.out_ ? static_cast<size_t>(left) : sizeof ws_.out_;
+      n = static_cast<size_t>(std::min<uint64_t>(left, sizeof ws_.out_));
       if (!x_.src_.read(data, ws_.out_, n)) return {"cannot read the archive"};
       p = ws_.out_;
     }

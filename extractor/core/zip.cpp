@@ -131,7 +131,7 @@ Error open_at(Source& src, const unsigned char* eocd, uint64_t eocd_pos, Archive
 bool archive_end(Source& src, unsigned char* scratch, size_t scratch_size, uint64_t* end) {
   const uint64_t size = src.size();
   unsigned char head[signed_tail::kHeadSize];
-  const size_t n = size < sizeof head ? static_cast<size_t>(size) : sizeof head;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(size, sizeof head));
   signed_tail::Table t;
   *end = size;
   if (!src.read(0, head, n)) return false;
@@ -261,7 +261,7 @@ Error parse_extras(const unsigned char* x, size_t extra_len, Entry* e, Placement
 bool Cursor::window(size_t need) {
   if (pos_ >= win_begin_ && pos_ + need <= win_begin_ + win_len_) return true;
   uint64_t rest = ar_.cd_end - pos_;
-  size_t len = rest < cap_ ? static_cast<size_t>(rest) : cap_;
+  size_t len = static_cast<size_t>(std::min<uint64_t>(rest, cap_));
   if (!src_.read(pos_, buf_, len)) return false;
   win_begin_ = pos_;
   win_len_ = len;
