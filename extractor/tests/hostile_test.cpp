@@ -56,10 +56,12 @@ TEST(KeySet, IsFullAtHalfItsSlotsAndGrowsWithItsMarks) {
   EXPECT_EQ(s.put(6, &mark), KeySet::Put::found);
   EXPECT_TRUE(mark);
   EXPECT_EQ(s.put(10), KeySet::Put::added);
-  GrowingKeySet grown(1, 2048);  // 1,024 slots, then 2,048, and no more
-  size_t added = 0;
-  for (uint64_t k = 1; k <= 1025; ++k) added += grown.put(2 * k) == KeySet::Put::added;
-  EXPECT_EQ(added, 1024u);
+  for (uint64_t expected : {1, 1 << 20}) {  // from 1,024 slots or at once to 2,048, and no more
+    GrowingKeySet grown(expected, 2048);
+    size_t added = 0;
+    for (uint64_t k = 1; k <= 1025; ++k) added += grown.put(2 * k) == KeySet::Put::added;
+    EXPECT_EQ(added, 1024u);
+  }
   const auto heap = [] { return mallinfo2().uordblks + mallinfo2().hblkhd; };
   const size_t before = heap();
   MayLandOnOneFile paths(1000000);
