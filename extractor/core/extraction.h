@@ -35,9 +35,12 @@ struct Workspace {
   unsigned char in_[64 * 1024];     // archive window: local headers, compressed data
   unsigned char out_[256 * 1024];   // data on its way to the file; also a local name
   // A large file's data past out_, in parts that take turns: one is filled
-  // while the others wait to be written, or are. Touched only by a file
-  // that large.
-  static constexpr unsigned kBehind = 4;
+  // while the others wait to be written, or are. Enough of them that
+  // inflating goes on while the writer waits: a write that changes the
+  // file's times waits while a journal commit writes the file's inode out,
+  // tens of milliseconds on a slow disk. Touched only by the one entry
+  // larger than all the others together.
+  static constexpr unsigned kBehind = 16;
   unsigned char behind_[kBehind][1 << 20];
   char decoded_[3 * names::kMaxName + 1];
   char rel_[names::kMaxName + 1];

@@ -295,7 +295,7 @@ class Extraction {
   bool ordered_ = false;  // entries must be unpacked in archive order
   struct Big {
     uint64_t index, size;
-  } big_[kFirst];
+  } big_[kFirst] = {};
   size_t n_big_ = 0;
   uint64_t first_[kFirst];  // indices of big_, ascending
   size_t n_first_ = 0;

@@ -119,10 +119,10 @@ void Extraction::put_big_first() {
 int Extraction::unpack_all(unsigned workers) {
   workers_ = start_flusher(size_batches(std::min(workers, kFlusherSlot)));
   put_big_first();
-  // A file larger than one buffer is written behind its worker when one
-  // entry is more than all the others together: its worker then carries
-  // most of the run alone while a processor would sit idle. Otherwise the
-  // workers keep the processors busy themselves, and writers only cost.
+  // The entry that is more than all the others together is written behind
+  // its worker: that worker then carries most of the run alone while a
+  // processor would sit idle. The other workers finish first whatever they
+  // unpack, and keep the processors busy themselves; writers would only cost.
   const bool behind = n_big_ && big_[0].size > bytes_ - big_[0].size && flusher_thread_;
   std::optional<WriteBehind> pens[kMostWorkspaces];
   for (unsigned i = 0; i < workers_ && behind; ++i) {

@@ -314,10 +314,13 @@ Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint
   z.avail_in = 0;
   uint64_t left = e.csize;
   int rc = Z_OK;
-  // Once the entry outgrows one buffer, its writing goes behind.
+  // Once the entry outgrows one buffer, its writing goes behind; only the
+  // entry larger than all the others together does, so that one writer's
+  // parts at most take memory.
+  WriteBehind* const pen = e.usize >= x_.big_[0].size ? pen_ : nullptr;
   bool behind = false;
   while (rc != Z_STREAM_END) {
-    unsigned char* out = behind ? pen_->next() : ws_.out_;
+    unsigned char* out = behind ? pen->next() : ws_.out_;
     const size_t cap = behind ? WriteBehind::kPart : sizeof ws_.out_;
     z.next_out = out;
     z.avail_out = static_cast<uInt>(cap);
@@ -352,12 +355,12 @@ Failure Worker::copy_inflated(const zip::Entry& e, uint64_t data, Handle f, uint
     if (n) {
       // Behind, the writer checks what it writes: the worker only inflates.
       if (!behind) *crc = crc32_update(*crc, out, n);
-      if (Err err = behind ? pen_->put(f, n, *produced) : write(f, out, n, *produced)) {
+      if (Err err = behind ? pen->put(f, n, *produced) : write(f, out, n, *produced)) {
         return {"cannot write", err};
       }
       *produced += n;
-      if (!behind && pen_ && rc != Z_STREAM_END) pen_->begin(*crc);
-      behind = pen_ && rc != Z_STREAM_END;
+      if (!behind && pen && rc != Z_STREAM_END) pen->begin(*crc);
+      behind = pen && rc != Z_STREAM_END;
     }
   }
   return {};

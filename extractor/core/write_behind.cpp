@@ -68,10 +68,8 @@ void WriteBehind::run() {
       failed = err_;
     }
     // After a failure the rest of the file only goes back to be discarded.
-    // A part that starts before what was written back is another file's:
-    // a file's parts follow each other, and its first is never at 0 (its
-    // worker writes the first buffer itself).
-    if (p->at < written_back_) written_back_ = 0;
+    // One file a run goes behind (see copy_inflated), so what was written
+    // back is always this file's.
     const uint64_t was = written_back_;
     crc_ = crc32_update(crc_, p->p, p->n);
     const Err e = failed ? 0 : write_growing(host_, p->f, p->p, p->n, p->at, &written_back_);
