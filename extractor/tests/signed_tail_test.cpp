@@ -26,7 +26,7 @@ bool opens(uint16_t magic, const std::string& pad, const std::string& table, con
   f += "PK\5\6" + std::string(18, 0) + pad + table + after;
   rdz::zip::MemorySource src(f.data(), f.size());
   rdz::zip::Archive ar;
-  std::vector<unsigned char> scratch(rdz::zip::kOpenScratch);
+  std::vector<unsigned char> scratch(rdz::zip::kOpenScratch, 0xA5);  // stale past what is read, as when reused
   return rdz::zip::open(src, &ar, scratch.data(), scratch.size()) == rdz::zip::Error::none;
 }
 
