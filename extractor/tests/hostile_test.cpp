@@ -95,9 +95,9 @@ TEST(Line, CutsWhatDoesNotFit) {
   Line l;
   l << std::string(2046, 'x') << uint64_t{12345} << "tail";
   EXPECT_EQ(l.view(), std::string(2046, 'x') + "12");
-  char out[8];  // and a name between characters: no room for all of U+1F600's four bytes, or U+0905's three
-  auto cut = [&](std::string_view name) { return std::string(out, names::printable(name, out, sizeof out)); };
-  EXPECT_EQ(cut("a\xF0\x9F\x98\x80\xF0\x9F\x98\x80") + cut("ab\xE0\xA4\x85\xE0\xA4\x85"), "a...ab...");
+  char out[8];  // cut between characters (never part of U+1F600's four bytes or U+0905's three), or to ".." in 3
+  auto cut = [&](std::string_view name, size_t cap = sizeof out) { return std::string(out, names::printable(name, out, cap)); };
+  EXPECT_EQ(cut("a\xF0\x9F\x98\x80\xF0\x9F\x98\x80") + "|" + cut("ab\xE0\xA4\x85\xE0\xA4\x85") + "|" + cut("abc", 3), "a...|ab...|..");
 }
 
 // n empty stored entries named by name_of, in a Zip64 archive as writers
